@@ -1,0 +1,1 @@
+"""Zelvik: Android UI inspection and automation workbench."""

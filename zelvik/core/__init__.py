@@ -1,0 +1,1 @@
+"""Zelvik core: the native modules ostrel, pellora, mirvane and zantho."""
