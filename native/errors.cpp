@@ -21,6 +21,12 @@ void only_exception(py::error_already_set &e) {
 
 bool matches(py::error_already_set &e, PyObject *type) { return e.matches(type); }
 
+// The exception object of `e` carrying its traceback, as `except ... as e` sees it.
+static py::handle attach_traceback(py::error_already_set &e) {
+    if (e.trace() && PyExceptionInstance_Check(e.value().ptr())) PyException_SetTraceback(e.value().ptr(), e.trace().ptr());
+    return e.value();
+}
+
 [[noreturn]] static void throw_current() { throw py::error_already_set(); }
 
 void raise(PyObject *type, std::string_view message) {
@@ -47,7 +53,7 @@ void raise_object(py::handle exc) {
     throw_current();
 }
 
-Handling::Handling(py::error_already_set &e) : Handling(e.value()) {}
+Handling::Handling(py::error_already_set &e) : Handling(attach_traceback(e)) {}
 
 Handling::Handling(py::handle exc_value) {
     PyErr_GetExcInfo(&saved_type_, &saved_value_, &saved_tb_);
@@ -61,7 +67,7 @@ Handling::Handling(py::handle exc_value) {
 
 Handling::~Handling() { PyErr_SetExcInfo(saved_type_, saved_value_, saved_tb_); }
 
-py::object exception_value(py::error_already_set &e) { return py::reinterpret_borrow<py::object>(e.value()); }
+py::object exception_value(py::error_already_set &e) { return py::reinterpret_borrow<py::object>(attach_traceback(e)); }
 
 py::str exception_text(py::error_already_set &e) {
     PyObject *s = PyObject_Str(e.value().ptr());

@@ -37,7 +37,8 @@ int Args::traverse(visitproc visit, void *arg) const {
 
 py::handle Args::globals() const { return function_->globals; }
 
-py::object Args::global(PyObject *name) const {
+py::object Args::global(py::handle name_handle) const {
+    PyObject *name = name_handle.ptr();
     PyObject *v = PyDict_GetItemWithError(function_->globals, name);
     if (!v) {
         if (!PyErr_Occurred()) {

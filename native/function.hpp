@@ -81,7 +81,7 @@ public:
     py::handle operator[](std::size_t i) const { return values_[i]; }
 
     // The module global `name`, looked up in the module namespace now.
-    py::object global(PyObject *name) const;
+    py::object global(py::handle name) const;
     // The module namespace.
     py::handle globals() const;
 
