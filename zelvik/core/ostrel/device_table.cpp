@@ -1,0 +1,216 @@
+// DeviceManager: the device table, the information cache, scans and the
+// small accessors.
+#include "ostrel.hpp"
+
+namespace zv::ostrel {
+
+static py::object init(const Args &a) {
+    py::handle self = a[0];
+    self.attr("_devices"_n) = py::dict();
+    self.attr("_device_info_cache"_n) = py::dict();
+    self.attr("_last_scan_time"_n) = py::none();
+    self.attr("_scan_interval"_n) = py::float_(5.0);
+    return py::none();
+}
+
+static Task initialize(const Args &a) {
+    co_await a[0].attr("scan_devices"_n)();
+    co_return py::none();
+}
+
+static Task cleanup(const Args &a) {
+    py::handle self = a[0];
+    for (py::handle item : self.attr("_devices"_n).attr("items"_n)()) {
+        try {
+            item[py::int_(1)].attr("disconnect"_n)();
+        } catch (py::error_already_set &e) {
+            only_exception(e);
+        }
+    }
+    self.attr("_devices"_n).attr("clear"_n)();
+    self.attr("_device_info_cache"_n).attr("clear"_n)();
+    co_return py::none();
+}
+
+// The entry of a serial whose handling failed during a scan.
+static py::dict scan_error(py::handle device_id, py::error_already_set &e) {
+    py::dict entry;
+    entry["id"_n] = device_id;
+    entry["model"_n] = "Unknown"_n;
+    entry["brand"_n] = "Unknown"_n;
+    entry["status"_n] = "error"_n;
+    entry["error"_n] = exception_text(e);
+    return entry;
+}
+
+static Task scan_devices(const Args &a) {
+    py::handle self = a[0];
+    try {
+        py::object device_ids = a.global("list_devices"_n)();
+        py::dict current_devices;
+        py::list device_list;
+        for (py::handle device_id : device_ids) {
+            try {
+                if (!contains(self.attr("_devices"_n), device_id))
+                    self.attr("_devices"_n)[device_id] = a.global("BaseDeviceManager"_n)(device_id);
+                py::object ostrel = self.attr("_devices"_n)[device_id];
+                current_devices[device_id] = ostrel;
+                py::object device_info = co_await self.attr("_get_device_info"_n)(device_id, ostrel);
+                device_list.append(device_info);
+            } catch (py::error_already_set &e) {
+                only_exception(e);
+                device_list.append(scan_error(device_id, e));
+            }
+        }
+        py::object removed_devices = py::set(self.attr("_devices"_n).attr("keys"_n)()) - py::set(device_ids);
+        for (py::handle device_id : removed_devices) {
+            if (contains(self.attr("_devices"_n), device_id)) {
+                try {
+                    self.attr("_devices"_n)[device_id].attr("disconnect"_n)();
+                } catch (py::error_already_set &e) {
+                    only_exception(e);
+                }
+                del_item(self.attr("_devices"_n), device_id);
+            }
+            if (contains(self.attr("_device_info_cache"_n), device_id))
+                del_item(self.attr("_device_info_cache"_n), device_id);
+        }
+        self.attr("_devices"_n) = current_devices;
+        self.attr("_last_scan_time"_n) = a.global("datetime"_n).attr("now"_n)();
+        co_return device_list;
+    } catch (py::error_already_set &e) {
+        only_exception(e);
+    }
+    co_return py::list();
+}
+
+static Task get_device_info(const Args &a) {
+    py::handle self = a[0], device_id = a[1], ostrel = a[2];
+    py::object cache = self.attr("_device_info_cache"_n);
+    if (contains(cache, device_id)) {
+        py::object cached = cache[device_id];
+        py::object cache_time = get(cached, "_cache_time"_n, py::none());
+        if (truthy(cache_time) &&
+            (a.global("time"_n).attr("time"_n)() - cache_time) < py::int_(30))
+            co_return cached;
+    }
+    try {
+        ostrel.attr("connect"_n)();
+        py::object device_info = ostrel.attr("get_device_info"_n)();
+        py::dict extended_info;
+        extended_info["id"_n] = device_id;
+        for (py::handle key : {"model"_n, "brand"_n, "version"_n, "sdk"_n, "resolution"_n})
+            extended_info[key] = device_info.attr("get"_n)(key, "Unknown"_n);
+        extended_info["status"_n] = status_text(ostrel.attr("is_connected"_n));
+        extended_info["connected"_n] = ostrel.attr("is_connected"_n);
+        extended_info["_cache_time"_n] = a.global("time"_n).attr("time"_n)();
+        try {
+            py::object current_app = ostrel.attr("get_current_app"_n)();
+            if (truthy(current_app)) extended_info["current_app"_n] = current_app;
+        } catch (py::error_already_set &e) {
+            only_exception(e);
+        }
+        self.attr("_device_info_cache"_n)[device_id] = extended_info;
+        co_return extended_info;
+    } catch (py::error_already_set &e) {
+        only_exception(e);
+        py::dict error;
+        error["id"_n] = device_id;
+        error["model"_n] = "Unknown"_n;
+        error["brand"_n] = "Unknown"_n;
+        error["status"_n] = "error"_n;
+        error["error"_n] = exception_text(e);
+        error["connected"_n] = false;
+        error["_cache_time"_n] = a.global("time"_n).attr("time"_n)();
+        co_return error;
+    }
+}
+
+static py::object get_all_devices(const Args &a) {
+    return py::list(a[0].attr("_device_info_cache"_n).attr("values"_n)());
+}
+
+static py::object get_device(const Args &a) { return a[0].attr("_devices"_n).attr("get"_n)(a[1]); }
+
+static py::object get_timestamp(const Args &a) {
+    return a.global("datetime"_n).attr("now"_n)().attr("isoformat"_n)();
+}
+
+static py::object should_refresh_devices(const Args &a) {
+    py::handle self = a[0];
+    py::object last_scan_time = self.attr("_last_scan_time"_n);
+    if (!truthy(last_scan_time)) return py::bool_(true);
+    py::object elapsed = (a.global("datetime"_n).attr("now"_n)() - last_scan_time).attr("total_seconds"_n)();
+    return greater(elapsed, self.attr("_scan_interval"_n));
+}
+
+const FunctionSpec kInit{
+    .name = "__init__",
+    .qualname = "DeviceManager.__init__",
+    .params = {{"self"}},
+    .body = init,
+};
+const FunctionSpec kInitialize{
+    .name = "initialize",
+    .qualname = "DeviceManager.initialize",
+    .doc = "初始化设备管理器",
+    .params = {{"self"}},
+    .async_body = initialize,
+};
+const FunctionSpec kCleanup{
+    .name = "cleanup",
+    .qualname = "DeviceManager.cleanup",
+    .doc = "清理资源",
+    .params = {{"self"}},
+    .async_body = cleanup,
+};
+const FunctionSpec kScanDevices{
+    .name = "scan_devices",
+    .qualname = "DeviceManager.scan_devices",
+    .doc = "扫描可用设备",
+    .params = {{"self"}},
+    .result = {Check::List, "List[dict]"},
+    .async_body = scan_devices,
+};
+const FunctionSpec kGetDeviceInfo{
+    .name = "_get_device_info",
+    .qualname = "DeviceManager._get_device_info",
+    .doc = "获取设备详细信息",
+    .params = {{"self"}, {"device_id", Check::Str, "str"}, {"ostrel", Check::Any, "BaseDeviceManager"}},
+    .result = {Check::Dict, "dict"},
+    .async_body = get_device_info,
+};
+const FunctionSpec kGetAllDevices{
+    .name = "get_all_devices",
+    .qualname = "DeviceManager.get_all_devices",
+    .doc = "获取所有设备（从缓存）",
+    .params = {{"self"}},
+    .result = {Check::List, "List[dict]"},
+    .body = get_all_devices,
+};
+const FunctionSpec kGetDevice{
+    .name = "get_device",
+    .qualname = "DeviceManager.get_device",
+    .doc = "获取指定设备的管理器",
+    .params = {{"self"}, {"device_id", Check::Str, "str"}},
+    .result = {Check::Any, "Optional[BaseDeviceManager]"},
+    .body = get_device,
+};
+const FunctionSpec kGetTimestamp{
+    .name = "get_timestamp",
+    .qualname = "DeviceManager.get_timestamp",
+    .doc = "获取当前时间戳",
+    .params = {{"self"}},
+    .result = {Check::Str, "str"},
+    .body = get_timestamp,
+};
+const FunctionSpec kShouldRefreshDevices{
+    .name = "should_refresh_devices",
+    .qualname = "DeviceManager.should_refresh_devices",
+    .doc = "判断是否需要刷新设备列表",
+    .params = {{"self"}},
+    .result = {Check::Any, "bool"},
+    .body = should_refresh_devices,
+};
+
+}  // namespace zv::ostrel

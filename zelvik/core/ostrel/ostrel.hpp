@@ -1,0 +1,91 @@
+// zelvik.core.ostrel: device listing, the per-device connection object and
+// the device manager. The function declarations live in the file of their
+// concern; module.cpp puts them together.
+#pragma once
+
+#include "zv.hpp"
+
+#include <initializer_list>
+
+namespace zv::ostrel {
+
+// list_devices.cpp
+extern const FunctionSpec kListDevices;
+
+// base_device.cpp: BaseDeviceManager
+extern const FunctionSpec kBaseInit, kBaseConnect, kBaseDisconnect, kBaseGetDeviceInfo, kBaseGetCurrentApp;
+
+// device_table.cpp: DeviceManager's table, cache and accessors
+extern const FunctionSpec kInit, kInitialize, kCleanup, kScanDevices, kGetDeviceInfo, kGetAllDevices, kGetDevice,
+    kGetTimestamp, kShouldRefreshDevices;
+
+// connection.cpp: DeviceManager's connect / disconnect / status
+extern const FunctionSpec kConnectDevice, kDisconnectDevice, kGetDeviceStatus;
+
+// wifi.cpp: DeviceManager's WiFi discovery and connection
+extern const FunctionSpec kDiscoverWifiDevices, kParseIpRange, kScanSingleIp, kConnectWifiDevice,
+    kDisconnectWifiDevice;
+
+// ---------------------------------------------------------------- helpers
+
+// A new list of `items`, such as the argument list of a command.
+inline py::list list_of(std::initializer_list<py::handle> items) {
+    py::list l;
+    for (py::handle item : items) l.append(item);
+    return l;
+}
+
+// `key in container`
+inline bool contains(py::handle container, py::handle key) {
+    int r = PySequence_Contains(container.ptr(), key.ptr());
+    if (r < 0) throw py::error_already_set();
+    return r == 1;
+}
+
+// `del container[key]`
+inline void del_item(py::handle container, py::handle key) {
+    if (PyObject_DelItem(container.ptr(), key.ptr()) < 0) throw py::error_already_set();
+}
+
+// `bool(value)`
+inline bool truthy(py::handle value) {
+    int r = PyObject_IsTrue(value.ptr());
+    if (r < 0) throw py::error_already_set();
+    return r == 1;
+}
+
+// `mapping.get(key, fallback)`, the exact dict answering directly.
+inline py::object get(py::handle mapping, py::handle key, py::handle fallback) {
+    if (PyDict_CheckExact(mapping.ptr())) {
+        PyObject *v = PyDict_GetItemWithError(mapping.ptr(), key.ptr());
+        if (!v && PyErr_Occurred()) throw py::error_already_set();
+        return py::reinterpret_borrow<py::object>(v ? v : fallback.ptr());
+    }
+    return mapping.attr("get"_n)(key, fallback);
+}
+
+// `a > b`, the comparison's own result.
+inline py::object greater(py::handle a, py::handle b) {
+    PyObject *r = PyObject_RichCompare(a.ptr(), b.ptr(), Py_GT);
+    if (!r) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(r);
+}
+
+// "connected" or "disconnected" for a connection flag.
+inline py::str status_text(py::handle connected) { return truthy(connected) ? "connected" : "disconnected"; }
+
+// f"{width}x{height}" of the display keys of a uiautomator2 `info` mapping.
+inline py::object resolution(py::handle info) {
+    py::object zero = py::int_(0);
+    py::object width = info.attr("get"_n)("displayWidth"_n, zero);
+    py::object height = info.attr("get"_n)("displayHeight"_n, zero);
+    return py::str("{}x{}").format(width, height);
+}
+
+// Inside the handler of `e`: raise Exception(prefix + str(e)).
+[[noreturn]] inline void raise_wrapped(py::error_already_set &e, const char *prefix) {
+    Handling h(e);
+    raise(PyExc_Exception, py::str(prefix) + exception_text(e));
+}
+
+}  // namespace zv::ostrel
