@@ -1,0 +1,43 @@
+"""Run the real code paths against the fake `adb` executable in bin/."""
+import json
+import os
+from pathlib import Path
+
+BIN = Path(__file__).resolve().parent / "bin"
+
+
+class FakeAdb:
+    """Puts bin/adb first on PATH for one test.
+
+        adb = FakeAdb(monkeypatch, tmp_path)
+        adb.answer("devices", stdout="List of devices attached\\nemu\\tdevice\\n")
+        ... run the code ...
+        assert adb.calls() == [["devices"]]
+    """
+
+    def __init__(self, monkeypatch, tmp_path):
+        self._table = {}
+        self._responses = tmp_path / "fake_adb_responses.json"
+        self._log = tmp_path / "fake_adb_log.jsonl"
+        self._write()
+        monkeypatch.setenv("PATH", str(BIN) + os.pathsep + os.environ.get("PATH", ""))
+        monkeypatch.setenv("FAKE_ADB_RESPONSES", str(self._responses))
+        monkeypatch.setenv("FAKE_ADB_LOG", str(self._log))
+
+    def answer(self, args, stdout="", stderr="", returncode=0, sleep=0, stdout_file=None):
+        """Sets the answer to the argument list `args` (a str or a list)."""
+        key = args if isinstance(args, str) else " ".join(args)
+        entry = {"stdout": stdout, "stderr": stderr, "returncode": returncode, "sleep": sleep}
+        if stdout_file is not None:
+            entry["stdout_file"] = str(stdout_file)
+        self._table[key] = entry
+        self._write()
+
+    def calls(self):
+        """The argument lists of the calls so far, in order."""
+        if not self._log.exists():
+            return []
+        return [json.loads(line) for line in self._log.read_text(encoding="utf-8").splitlines()]
+
+    def _write(self):
+        self._responses.write_text(json.dumps(self._table), encoding="utf-8")
