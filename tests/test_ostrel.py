@@ -3,20 +3,17 @@ its cache and the connect / disconnect / status methods."""
 import asyncio
 import concurrent.futures
 import datetime
-import os
-import shutil
 import socket
 import subprocess
 
 import pytest
 import uiautomator2
 
-from fakes import Completed, FakeAdb, FakeClock, FakeDevice, FakeSubprocess, FakeU2
+from fakes import SAMPLE_INFO, Completed, FakeAdb, FakeClock, FakeDevice, FakeSubprocess, FakeU2, real_adb_server
 
 ostrel = pytest.importorskip("zelvik.core.ostrel")
 HEADER = "List of devices attached\n"
-INFO = {"model": "Pixel 5", "brand": "google", "version": "13", "sdkInt": 33,
-        "displayWidth": 1080, "displayHeight": 2340, "productName": "redfin"}
+INFO = SAMPLE_INFO
 RECORD = {"model": "Pixel 5", "brand": "google", "version": "13", "sdk": 33, "resolution": "1080x2340"}
 
 
@@ -108,22 +105,12 @@ def test_list_devices_through_adb_processes(monkeypatch, tmp_path):
     assert ostrel.list_devices() == []
 
 
-@pytest.fixture(scope="session")
+@pytest.fixture(scope="module")
 def real_adb():
-    """The real adb with its own server port; the server is stopped afterwards."""
-    if not shutil.which("adb"):
-        pytest.skip("adb is not installed")
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        port = str(s.getsockname()[1])
-    old = os.environ.get("ANDROID_ADB_SERVER_PORT")
-    os.environ["ANDROID_ADB_SERVER_PORT"] = port
-    yield
-    subprocess.run(["adb", "kill-server"], capture_output=True, timeout=10)
-    if old is None:
-        del os.environ["ANDROID_ADB_SERVER_PORT"]
-    else:
-        os.environ["ANDROID_ADB_SERVER_PORT"] = old
+    with real_adb_server() as present:
+        if not present:
+            pytest.skip("adb is not installed")
+        yield
 
 
 def test_list_devices_with_real_adb_and_no_device(real_adb):

@@ -6,6 +6,7 @@ uiautomator2, subprocess and the clocks.
   a table keyed by the argument tuple.
 - ``FakeAdb`` (adb.py): puts the executable ``bin/adb`` first on PATH; the
   script answers from a JSON table and logs its argument lists.
+  ``real_adb_server()`` runs the real adb with a private server port.
 - ``FakeU2`` / ``FakeDevice`` (u2.py): stand in for the ``u2`` module global
   and the uiautomator2 device object.
 - ``FakeClock`` (clock.py): a ``time`` module with a settable clock, and the
@@ -14,9 +15,9 @@ uiautomator2, subprocess and the clocks.
 Install them with ``monkeypatch.setattr(module, "subprocess", fake)`` and so
 on; the modules read their globals at each use.
 """
-from .adb import FakeAdb
+from .adb import FakeAdb, real_adb_server
 from .clock import FakeClock
 from .process import Completed, FakeSubprocess
-from .u2 import FakeDevice, FakeU2
+from .u2 import SAMPLE_INFO, FakeDevice, FakeU2
 
-__all__ = ["Completed", "FakeAdb", "FakeClock", "FakeDevice", "FakeSubprocess", "FakeU2"]
+__all__ = ["Completed", "FakeAdb", "FakeClock", "FakeDevice", "FakeSubprocess", "FakeU2", "SAMPLE_INFO", "real_adb_server"]

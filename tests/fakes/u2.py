@@ -1,5 +1,9 @@
 """Stand-ins for the uiautomator2 module and its device object."""
 
+# An `info` mapping as a phone reports it (the keys zelvik reads).
+SAMPLE_INFO = {"model": "Pixel 5", "brand": "google", "version": "13", "sdkInt": 33, "productName": "redfin",
+               "displayWidth": 1080, "displayHeight": 2340, "displayRotation": 0}
+
 
 class FakeDevice:
     """A uiautomator2 device: `info`, `app_current()`, `dump_hierarchy()`.
