@@ -1,0 +1,1 @@
+"""The Zelvik command-line workbench, on top of the four core modules."""

@@ -1,0 +1,221 @@
+"""The workbench commands. Each takes the parsed arguments, prints its
+result on standard output and returns the exit status."""
+import asyncio
+import base64
+import concurrent.futures
+import json
+import sys
+import time
+from pathlib import Path
+from typing import Optional, Tuple
+
+from . import output
+from .actions import load_actions
+from .annotate import annotate
+from .devices import Devices
+from .errors import UsageError, WorkbenchError, core
+from .progress import Counter, waiting
+
+# What the capture error codes say: readiness, screenshot, hierarchy.
+CAPTURE_STEPS = {"E": "the device is not ready", "S": "the screenshot failed", "H": "the UI hierarchy dump failed"}
+
+
+async def opened(args) -> Devices:
+    devices = Devices()
+    try:
+        await devices.open(args.virtual, args.screen, getattr(args, "device", None))
+    except BaseException:
+        await devices.close()
+        raise
+    return devices
+
+
+class Capture:
+    """One capture of a device, and the element lookups on it."""
+
+    def __init__(self, analyzer, result: dict):
+        self.analyzer = analyzer
+        self.serial = result["device_id"]
+        self.png = base64.b64decode(result["screenshot"])
+        self.hierarchy = result["hierarchy"]
+        self.geometry = result["device_info"]
+
+    def element_at(self, x: int, y: int) -> Optional[dict]:
+        """The element under (x, y). A dump's root (<hierarchy>) has no bounds,
+        so the search also starts at each window, top-most first."""
+        found = self.analyzer.find_element_at_position(self.hierarchy, x, y)
+        for window in self.hierarchy.get("children", []):
+            if found is not None:
+                break
+            found = self.analyzer.find_element_at_position(window, x, y)
+        return found
+
+    def path_to(self, element: dict):
+        return self.analyzer.get_element_path(self.hierarchy, element)
+
+
+async def capture(devices: Devices, serial: str) -> Capture:
+    analyzer = core("pellora").UIAnalyzer(devices.manager)
+    result = await waiting(analyzer.capture_with_hierarchy(serial), f"capturing {serial}")
+    if not result["success"]:
+        error = result["error"]
+        step = CAPTURE_STEPS.get(error[:1], "it stopped")
+        raise WorkbenchError(f"capture of {serial} failed: {step} ({error})")
+    return Capture(analyzer, result)
+
+
+def element_under(shot: Capture, point: Tuple[int, int]) -> dict:
+    element = shot.element_at(*point)
+    if element is None:
+        raise WorkbenchError(f"no element at ({point[0]}, {point[1]}) on {shot.serial}")
+    return element
+
+
+def write_capture(shot: Capture, out_dir: str, point: Optional[Tuple[int, int]]) -> None:
+    """Writes the screenshot, the element tree and the annotated screenshot."""
+    out = Path(out_dir)
+    try:
+        out.mkdir(parents=True, exist_ok=True)
+        selected = element_under(shot, point) if point else None
+        files = {"screenshot.png": shot.png,
+                 "hierarchy.json": json.dumps({"device_id": shot.serial, "device_info": shot.geometry,
+                                               "hierarchy": shot.hierarchy}, ensure_ascii=False, indent=1).encode(),
+                 "annotated.png": annotate(shot.png, shot.hierarchy, shot.geometry, selected, point)}
+        for name, data in files.items():
+            (out / name).write_bytes(data)
+    except OSError as e:
+        raise WorkbenchError(f"cannot write to {out}: {e.strerror or e}") from e
+    width, height = shot.geometry.get("width"), shot.geometry.get("height")
+    highlight = f"; ({point[0]}, {point[1]}): {output.label(selected)}" if point else ""
+    print(f"screenshot  {out / 'screenshot.png'}  ({width}x{height})")
+    print(f"elements    {out / 'hierarchy.json'}  ({output.count_elements(shot.hierarchy)} elements)")
+    print(f"annotated   {out / 'annotated.png'}  (element bounds{highlight})")
+
+
+def inspect_report(shot: Capture, point: Tuple[int, int]) -> str:
+    element = element_under(shot, point)
+    code = core("zantho").CodeGenerator().generate_element_code(element)
+    return output.element_report(shot.serial, *point, element, shot.path_to(element), code)
+
+
+# --- the commands -----------------------------------------------------------------
+
+async def devices_command(args) -> int:
+    devices = await opened(args)
+    try:
+        print(output.device_table(devices.records) if devices.records else "no device attached")
+    finally:
+        await devices.close()
+    return 0
+
+
+async def capture_command(args) -> int:
+    devices = await opened(args)
+    try:
+        shot = await capture(devices, devices.serial(args.device))
+        write_capture(shot, args.out, args.at)
+    finally:
+        await devices.close()
+    return 0
+
+
+async def inspect_command(args) -> int:
+    devices = await opened(args)
+    try:
+        shot = await capture(devices, devices.serial(args.device))
+        print(inspect_report(shot, args.at))
+    finally:
+        await devices.close()
+    return 0
+
+
+async def demo_command(args) -> int:
+    """capture and inspect of one point of the virtual device, in one go."""
+    args.virtual, args.device = True, None
+    devices = await opened(args)
+    try:
+        shot = await capture(devices, devices.serial(None))
+        print(inspect_report(shot, args.at))
+        print()
+        print(f"Capture of {shot.serial} written:")
+        write_capture(shot, args.out, args.at)
+    finally:
+        await devices.close()
+    return 0
+
+
+class StepClock:
+    """Stands in for the recorder's `time` module: time moves on by each
+    action's delay, so the replay script waits as the actions file says."""
+
+    def __init__(self):
+        self.now = time.time()
+
+    def time(self) -> float:
+        return self.now
+
+
+async def script_command(args) -> int:
+    steps = load_actions(args.actions)
+    mirvane = core("mirvane")
+    devices = await opened(args)
+    try:
+        serial = devices.serial(args.device)
+        shot = await capture(devices, serial) if any(step.point for step in steps) else None
+        recorder, clock, saved = mirvane.get_mirvane(), StepClock(), mirvane.time
+        mirvane.time = clock
+        try:
+            recorder.start_recording(serial)
+            for step in steps:
+                clock.now += step.delay
+                element = shot.element_at(*step.point) if step.point else None
+                coordinates = {"x": step.point[0], "y": step.point[1]} if step.point else None
+                recorder.record_action(step.type, step.params, element, coordinates)
+            recorder.stop_recording()
+        finally:
+            mirvane.time = saved
+        print(recorder.generate_script())
+        if args.export:
+            try:
+                Path(args.export).write_text(json.dumps(recorder.export_session_data(), ensure_ascii=False, indent=1),
+                                             encoding="utf-8")
+            except OSError as e:
+                raise WorkbenchError(f"cannot write {args.export}: {e.strerror or e}") from e
+            print(f"zelvik: session exported to {args.export}", file=sys.stderr)
+    finally:
+        await devices.close()
+    return 0
+
+
+async def wifi_command(args) -> int:
+    ostrel = core("ostrel")
+    counter = None
+
+    class Scanner(ostrel.DeviceManager):
+        """Counts the probes of a discovery as they finish."""
+
+        def _scan_single_ip(self, ip, port, timeout=2.0):
+            try:
+                return super()._scan_single_ip(ip, port, timeout)
+            finally:
+                counter.advance()
+
+    devices = Devices(Scanner)
+    try:
+        devices.require_adb(args.virtual, args.screen, "WiFi discovery connects devices with adb")
+        addresses = devices.manager._parse_ip_range(args.range)
+        if not addresses:
+            raise UsageError(f"no address in the range {args.range}")
+        counter = Counter(f"wifi: probing port {args.port}", len(addresses))
+        loop = asyncio.get_running_loop()
+        # Discovery blocks its thread until every probe is done: run it aside.
+        try:
+            found = await loop.run_in_executor(
+                None, lambda: asyncio.run(devices.manager.discover_wifi_devices(args.range, args.port)))
+        except concurrent.futures.TimeoutError:
+            raise WorkbenchError(f"WiFi discovery of {args.range} did not finish within 30 s") from None
+        counter.finish(f"{len(addresses)} addresses probed, {len(found)} found")
+        print(output.device_table(found) if found else f"no device answered on port {args.port} in {args.range}")
+    finally:
+        await devices.close()
+    return 0
