@@ -16,7 +16,10 @@
 // - co_await may not appear inside a catch block (C++ rule): catch, keep the
 //   error, and await after the block.
 // - Python objects held across a co_await in locals are invisible to the
-//   garbage collector; keep long-lived objects in the arguments.
+//   garbage collector; keep long-lived objects in the arguments. This holds
+//   for temporaries of the co_await expression too: await the result of a
+//   function call (`co_await call(...)`), not of `obj.attr("m")(...)`,
+//   whose accessor keeps the bound method (and so `obj`) until resumption.
 #pragma once
 
 #include "function.hpp"
@@ -60,6 +63,12 @@ public:
         void unhandled_exception() { error = std::current_exception(); }
         // Obtains the awaitable's iterator at the await, as Python does.
         Awaiter await_transform(py::handle awaitable);
+        // A temporary awaitable is taken over: C++ temporaries live across
+        // the suspension, where the garbage collector cannot see them.
+        Awaiter await_transform(py::object &&awaitable) {
+            py::object owned = std::move(awaitable);
+            return await_transform(py::handle(owned));
+        }
     };
 
     explicit Task(Handle h) : handle_(h) {}
