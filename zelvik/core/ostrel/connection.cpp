@@ -10,7 +10,7 @@ namespace zv::ostrel {
 
 static Task connect_device(const Args &a) {
     py::handle self = a[0], device_id = a[1], auto_screenshot = a[2];
-    if (!contains(self.attr("_devices"_n), device_id)) co_await self.attr("scan_devices"_n)();
+    if (!contains(self.attr("_devices"_n), device_id)) co_await call_method(self, "scan_devices"_n);
     if (!contains(self.attr("_devices"_n), device_id)) raise_unknown(device_id);
     try {
         py::object ostrel = self.attr("_devices"_n)[device_id];

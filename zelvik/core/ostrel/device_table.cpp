@@ -14,7 +14,7 @@ static py::object init(const Args &a) {
 }
 
 static Task initialize(const Args &a) {
-    co_await a[0].attr("scan_devices"_n)();
+    co_await call_method(a[0], "scan_devices"_n);
     co_return py::none();
 }
 
@@ -55,7 +55,7 @@ static Task scan_devices(const Args &a) {
                     self.attr("_devices"_n)[device_id] = a.global("BaseDeviceManager"_n)(device_id);
                 py::object ostrel = self.attr("_devices"_n)[device_id];
                 current_devices[device_id] = ostrel;
-                py::object device_info = co_await self.attr("_get_device_info"_n)(device_id, ostrel);
+                py::object device_info = co_await call_method(self, "_get_device_info"_n, device_id, ostrel);
                 device_list.append(device_info);
             } catch (py::error_already_set &e) {
                 only_exception(e);

@@ -35,6 +35,17 @@ inline py::list list_of(std::initializer_list<py::handle> items) {
     return l;
 }
 
+// `self.name(*args)` as a plain value, for awaiting: no accessor or bound
+// method outlives the call (temporaries of a co_await expression stay alive
+// while the coroutine is suspended, out of the garbage collector's sight).
+template <class... A>
+py::object call_method(py::handle self, py::handle name, A... args) {
+    PyObject *argv[] = {self.ptr(), py::handle(args).ptr()...};
+    PyObject *r = PyObject_VectorcallMethod(name.ptr(), argv, 1 + sizeof...(A), nullptr);
+    if (!r) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(r);
+}
+
 // `key in container`
 inline bool contains(py::handle container, py::handle key) {
     int r = PySequence_Contains(container.ptr(), key.ptr());
