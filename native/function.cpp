@@ -150,6 +150,13 @@ static void check_result_value(Check check, PyObject *value) {
 
 void check_result(const FunctionSpec &spec, py::handle value) { check_result_value(spec.result.check, value.ptr()); }
 
+bool is_bound_method(py::handle method, py::handle self, const FunctionSpec &spec) {
+    PyObject *m = method.ptr();
+    if (!PyMethod_Check(m) || PyMethod_GET_SELF(m) != self.ptr()) return false;
+    PyObject *f = PyMethod_GET_FUNCTION(m);
+    return Py_TYPE(f) == &FunctionType && ((FunctionObject *)f)->spec == &spec;
+}
+
 // ---------------------------------------------------------------- binding
 
 static const char *name_of(FunctionObject *f) { return f->spec->name; }
