@@ -1,0 +1,207 @@
+// CodeGenerator._generate_selectors: the locator strategies an element
+// supports, ranked from most to least recommended.
+#include "objects.hpp"
+#include "text.hpp"
+#include "zantho.hpp"
+
+#include <array>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zv::zantho {
+
+namespace {
+
+// One strategy kind: the fixed fields of its records.
+class Kind {
+public:
+    Kind(py::handle type, int priority, py::handle stability, py::handle description,
+         std::initializer_list<py::handle> pros, std::initializer_list<py::handle> cons)
+        : priority(priority),
+          template_(make_template({{"type"_n, type},
+                                   {"priority"_n, py::int_(priority)},
+                                   {"stability"_n, stability},
+                                   {"code"_n, py::none()},
+                                   {"description"_n, description},
+                                   {"pros"_n, py::none()},
+                                   {"cons"_n, py::none()}})),
+          pros_(pros),
+          cons_(cons) {}
+
+    // A new record; `description` replaces the fixed one when given.
+    py::dict record(py::handle code, py::handle description = {}) const {
+        py::dict r = copy(template_);
+        put(r, "code"_n, code);
+        if (description) put(r, "description"_n, description);
+        put(r, "pros"_n, new_list(pros_));
+        put(r, "cons"_n, new_list(cons_));
+        return r;
+    }
+
+    const int priority;
+
+private:
+    py::handle template_;
+    std::vector<py::handle> pros_, cons_;
+
+    static py::list new_list(const std::vector<py::handle> &items) {
+        py::list out(items.size());
+        for (std::size_t i = 0; i < items.size(); ++i) out[i] = items[i];
+        return out;
+    }
+};
+
+struct Kinds {
+    Kind resource_id{"resource_id"_n, 1, "high"_n, "资源ID定位 - 最稳定的定位方式"_n,
+                     {"稳定性高"_n, "执行速度快"_n, "不受文本变化影响"_n}, {"需要开发者设置ID"_n}};
+    Kind text{"text"_n, 2, "medium"_n, py::none(),
+              {"直观易懂"_n, "适合文本固定的场景"_n}, {"文本变化时会失效"_n, "多语言环境不稳定"_n}};
+    Kind text_contains{"text_contains"_n, 3, "medium"_n, py::none(),
+                       {"对文本变化容错性更强"_n}, {"可能匹配到多个元素"_n}};
+    Kind content_desc{"content_desc"_n, 2, "high"_n, "内容描述定位 - 基于无障碍描述"_n,
+                      {"稳定性高"_n, "语义化好"_n}, {"不是所有元素都有描述"_n}};
+    Kind class_name{"class_name"_n, 4, "low"_n, "类名定位 - 基于UI组件类型"_n,
+                    {"适合组件类型固定的场景"_n}, {"通常会匹配多个元素"_n, "需要结合其他条件"_n}};
+    Kind combined{"combined"_n, 1, "very_high"_n, "组合定位 - 多条件组合"_n,
+                  {"准确性最高"_n, "误匹配概率极低"_n}, {"条件过多时维护复杂"_n}};
+    Kind coordinate{"coordinate"_n, 5, "very_low"_n, py::none(),
+                    {"总是可用的兜底方案"_n}, {"屏幕分辨率变化时失效"_n, "界面布局变化时失效"_n, "不具备通用性"_n}};
+};
+
+const Kinds &kinds() {
+    return once([] { return Kinds(); });
+}
+
+// The records in the order appended; ranked() is the list sorted on priority
+// with a stable sort.
+class Selectors {
+public:
+    void append(const Kind &kind, py::dict record) { records_[size_++] = {kind.priority, std::move(record)}; }
+
+    std::size_t size() const { return size_; }
+
+    py::list ranked() const {
+        py::list out(size_);
+        std::size_t n = 0;
+        for (int priority = 1; priority <= 5; ++priority)
+            for (std::size_t i = 0; i < size_; ++i)
+                if (records_[i].first == priority) out[n++] = records_[i].second;
+        return out;
+    }
+
+private:
+    std::array<std::pair<int, py::object>, 7> records_;
+    std::size_t size_ = 0;
+};
+
+using Render = Text &(Text::*)(py::handle);
+
+// prefix + the rendered value + suffix, as one str.
+py::str compose(std::u32string_view prefix, Render render, py::handle value, std::u32string_view suffix) {
+    Text t;
+    t << prefix;
+    (t.*render)(value);
+    t << suffix;
+    return t.str();
+}
+
+// element.get("text") and element["text"].strip()
+bool has_text(py::handle element) {
+    return truthy(get(element, "text"_n)) && truthy(strip(item(element, "text"_n)));
+}
+
+// (bounds[a] + bounds[b]) // 2
+py::object center(py::handle bounds, int a, int b) {
+    py::object sum = item(bounds, py::int_(a)) + item(bounds, py::int_(b));
+    PyObject *half = PyNumber_FloorDivide(sum.ptr(), py::int_(2).ptr());
+    if (!half) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(half);
+}
+
+}  // namespace
+
+static py::object generate_selectors(const Args &a) {
+    py::handle element = a[1];
+    const Kinds &kind = kinds();
+    Selectors selectors;
+
+    if (truthy(get(element, "resource_id"_n))) {
+        py::str code = compose(U"d(resourceId=\"", &Text::literal, item(element, "resource_id"_n), U"\")");
+        selectors.append(kind.resource_id, kind.resource_id.record(code));
+    }
+
+    if (has_text(element)) {
+        py::object text = strip(item(element, "text"_n));
+        py::str code = compose(U"d(text=\"", &Text::literal, text, U"\")");
+        selectors.append(kind.text, kind.text.record(code, compose(U"文本定位 - 基于显示文本 '", &Text::plain, text, U"'")));
+        if (py::len(text) > 10) {
+            py::object head = text[py::slice(std::nullopt, 8, std::nullopt)];
+            py::object short_text = head + "..."_n;
+            py::str contains_code = compose(U"d(textContains=\"", &Text::literal, head, U"\")");
+            selectors.append(kind.text_contains,
+                             kind.text_contains.record(contains_code,
+                                                       compose(U"文本包含定位 - 包含 '", &Text::plain, short_text, U"'")));
+        }
+    }
+
+    if (truthy(get(element, "content_desc"_n))) {
+        py::str code = compose(U"d(description=\"", &Text::literal, item(element, "content_desc"_n), U"\")");
+        selectors.append(kind.content_desc, kind.content_desc.record(code));
+    }
+
+    if (truthy(get(element, "class"_n))) {
+        py::object class_name = item(element, "class"_n);
+        py::str code = compose(U"d(className=\"", &Text::literal, class_name, U"\")");
+        selectors.append(kind.class_name, kind.class_name.record(code));
+    }
+
+    if (selectors.size() > 1) {
+        Text code;  // "d(" + ", ".join(combo_conditions) + ")"
+        code << U"d(";
+        int conditions = 0;
+        if (truthy(get(element, "resource_id"_n))) {
+            code << U"resourceId=\"";
+            code.literal(item(element, "resource_id"_n)) << U"\"";
+            ++conditions;
+        } else if (has_text(element)) {
+            code << U"text=\"";
+            code.literal(strip(item(element, "text"_n))) << U"\"";
+            ++conditions;
+        }
+        if (truthy(get(element, "class"_n)) && conditions == 1) {
+            code << U", className=\"";
+            code.literal(item(element, "class"_n)) << U"\"";
+            ++conditions;
+        }
+        if (conditions >= 2) selectors.append(kind.combined, kind.combined.record((code << U")").str()));
+    }
+
+    if (truthy(get(element, "bounds"_n))) {
+        py::object bounds = item(element, "bounds"_n);
+        py::object center_x = center(bounds, 0, 2);
+        py::object center_y = center(bounds, 1, 3);
+        Text code, description;
+        code << U"d.click(";
+        code.number(center_x) << U", ";
+        code.number(center_y) << U")";
+        description << U"坐标点击 - 点击位置 (";
+        description.plain(center_x) << U", ";
+        description.plain(center_y) << U")";
+        selectors.append(kind.coordinate, kind.coordinate.record(code.str(), description.str()));
+    }
+
+    return selectors.ranked();
+}
+
+const FunctionSpec kGenerateSelectors{
+    .name = "_generate_selectors",
+    .qualname = "CodeGenerator._generate_selectors",
+    .doc = "生成元素选择器代码",
+    .params = {{"self"}, {"element", Check::Dict, "dict"}},
+    .result = {Check::List, "List[dict]"},
+    .body = generate_selectors,
+};
+
+}  // namespace zv::zantho

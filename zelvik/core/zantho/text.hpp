@@ -1,0 +1,61 @@
+// Text of generated code and records, built as code points and turned into
+// one str at the end.
+//
+//   Text t;
+//   t << U"d(text=\"";
+//   t.literal(value);   // str(value), escaped for a double-quoted literal
+//   t << U"\")";
+//   py::str s = t.str();
+//
+// Inserted values are rendered as zv::text renders them: a value with no
+// character that zv::text escapes is copied as it is (no UTF-8 round trip),
+// any other goes through zv::text.
+#pragma once
+
+#include "zv.hpp"
+
+#include <memory>
+#include <string_view>
+
+namespace zv::zantho {
+
+class Text {
+public:
+    Text() = default;
+    Text(const Text &) = delete;
+    Text &operator=(const Text &) = delete;
+
+    // Fixed text of the generated code.
+    Text &operator<<(std::u32string_view fixed);
+    // A number in decimal.
+    Text &operator<<(long long n);
+
+    // str(value)
+    Text &plain(py::handle value);
+    // str(value), escaped for a double-quoted string literal.
+    Text &literal(py::handle value);
+    // str(value), escaped for a # comment.
+    Text &comment(py::handle value);
+    // A value in a numeric position (zv::text::number).
+    Text &number(py::handle value);
+
+    py::str str() const;
+
+private:
+    enum class Escape { None, Literal, Comment };
+    Text &insert(py::handle value, Escape escape);
+    // Appends an exact int that fits in long long in decimal; false otherwise.
+    bool append_int(py::handle value);
+    // Appends the characters of `s`; false (and nothing appended) when
+    // `escape` applies to one of them.
+    bool append_str(py::handle s, Escape escape);
+    char32_t *reserve(std::size_t n);
+
+    static constexpr std::size_t kInline = 256;
+    char32_t inline_[kInline];
+    std::unique_ptr<char32_t[]> heap_;
+    char32_t *data_ = inline_;
+    std::size_t size_ = 0, capacity_ = kInline;
+};
+
+}  // namespace zv::zantho
