@@ -131,9 +131,9 @@ def preference(x0, y, x1, title, summary, colour, glyph, widget=None, selected=F
                  icon((x0 + 48, mid - 32, x0 + 112, mid + 32), glyph=glyph, colour=colour, rid="android:id/icon"),
                  rid="android:id/icon_frame")
     right = x1 - 32 if widget is None else widget.bounds[0] - 16
-    labels = node("RelativeLayout", (x0 + 144, y + 24, right, y + h - 24),
-                  text((x0 + 144, y + 28, right, y + 68), title, 32, rid="android:id/title"),
-                  text((x0 + 144, y + 74, right, y + 110), summary, 26, VARIANT, rid="android:id/summary"))
+    labels = node("RelativeLayout", (x0 + 144, y + 16, right, y + h - 16),
+                  text((x0 + 144, mid - 42, right, mid - 2), title, 32, rid="android:id/title"),
+                  text((x0 + 144, mid + 2, right, mid + 38), summary, 26, VARIANT, rid="android:id/summary"))
     children = [frame, labels]
     if widget is not None:
         children.append(node("LinearLayout", (widget.bounds[0], y, x1 - 16, y + h), widget, rid="android:id/widget_frame"))

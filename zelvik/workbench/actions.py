@@ -36,7 +36,7 @@ def parse_point(value) -> Tuple[int, int]:
             raise ValueError
         x, y = (int(str(v).strip()) for v in parts)
     except ValueError:
-        raise ValueError(f"expected X,Y (two integers), got {value!r}") from None
+        raise ValueError(f"expected X,Y (two integers), got {json.dumps(value, ensure_ascii=False)}") from None
     return x, y
 
 

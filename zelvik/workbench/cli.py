@@ -34,14 +34,15 @@ def parser() -> argparse.ArgumentParser:
     main = argparse.ArgumentParser(
         prog="zelvik", description="Android UI inspection and automation workbench.",
         epilog=f"Without a device attached (or without adb) the commands use the virtual device {SERIAL}.")
-    # The global options are accepted before or after the command.
+    main.add_argument("--virtual", action="store_true", help=f"use the built-in virtual device {SERIAL}")
+    main.add_argument("--screen", metavar="DUMP.xml",
+                      help="let the virtual device show this hierarchy dump (implies --virtual)")
+    # The global options are accepted after the command too (without overriding).
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument("--virtual", action="store_true", default=argparse.SUPPRESS,
                         help=f"use the built-in virtual device {SERIAL}")
     common.add_argument("--screen", metavar="DUMP.xml", default=argparse.SUPPRESS,
                         help="let the virtual device show this hierarchy dump (implies --virtual)")
-    main.add_argument("--virtual", action="store_true", help=f"use the built-in virtual device {SERIAL}")
-    main.add_argument("--screen", metavar="DUMP.xml", help="let the virtual device show this hierarchy dump")
     device = argparse.ArgumentParser(add_help=False)
     device.add_argument("--device", metavar="SERIAL", help="device serial (default: the first attached)")
     sub = main.add_subparsers(dest="command", metavar="COMMAND", required=True)
