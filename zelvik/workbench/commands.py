@@ -43,12 +43,11 @@ class Capture:
     def element_at(self, x: int, y: int) -> Optional[dict]:
         """The element under (x, y). A dump's root (<hierarchy>) has no bounds,
         so the search also starts at each window, top-most first."""
-        found = self.analyzer.find_element_at_position(self.hierarchy, x, y)
-        for window in self.hierarchy.get("children", []):
+        for top in (self.hierarchy, *self.hierarchy.get("children", [])):
+            found = self.analyzer.find_element_at_position(top, x, y)
             if found is not None:
-                break
-            found = self.analyzer.find_element_at_position(window, x, y)
-        return found
+                return found
+        return None
 
     def path_to(self, element: dict):
         return self.analyzer.get_element_path(self.hierarchy, element)
@@ -74,9 +73,9 @@ def element_under(shot: Capture, point: Tuple[int, int]) -> dict:
 def write_capture(shot: Capture, out_dir: str, point: Optional[Tuple[int, int]]) -> None:
     """Writes the screenshot, the element tree and the annotated screenshot."""
     out = Path(out_dir)
+    selected = shot.element_at(*point) if point else None
     try:
         out.mkdir(parents=True, exist_ok=True)
-        selected = element_under(shot, point) if point else None
         files = {"screenshot.png": shot.png,
                  "hierarchy.json": json.dumps({"device_id": shot.serial, "device_info": shot.geometry,
                                                "hierarchy": shot.hierarchy}, ensure_ascii=False, indent=1).encode(),
@@ -86,7 +85,10 @@ def write_capture(shot: Capture, out_dir: str, point: Optional[Tuple[int, int]])
     except OSError as e:
         raise WorkbenchError(f"cannot write to {out}: {e.strerror or e}") from e
     width, height = shot.geometry.get("width"), shot.geometry.get("height")
-    highlight = f"; ({point[0]}, {point[1]}): {output.label(selected)}" if point else ""
+    highlight = ""
+    if point:
+        found = output.label(selected) if selected else "no element there"
+        highlight = f"; ({point[0]}, {point[1]}): {found}"
     print(f"screenshot  {out / 'screenshot.png'}  ({width}x{height})")
     print(f"elements    {out / 'hierarchy.json'}  ({output.count_elements(shot.hierarchy)} elements)")
     print(f"annotated   {out / 'annotated.png'}  (element bounds{highlight})")
@@ -202,7 +204,7 @@ async def wifi_command(args) -> int:
 
     devices = Devices(Scanner)
     try:
-        devices.require_adb(args.virtual, args.screen, "WiFi discovery connects devices with adb")
+        devices.open_unscanned(args.virtual, args.screen, "WiFi discovery connects devices with adb")
         addresses = devices.manager._parse_ip_range(args.range)
         if not addresses:
             raise UsageError(f"no address in the range {args.range}")

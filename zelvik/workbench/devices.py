@@ -56,8 +56,9 @@ class Devices:
             self.use_virtual(screen_file)
             self.records = await self.manager.scan_devices()
 
-    def require_adb(self, virtual: bool, screen_file: Optional[str], why: str) -> None:
-        """Without the virtual device, `adb` must be installed."""
+    def open_unscanned(self, virtual: bool, screen_file: Optional[str], why: str) -> None:
+        """Sets up the virtual device when asked for; otherwise `adb` must be
+        installed. No scan: for work that needs no device table."""
         if virtual or screen_file is not None:
             self.use_virtual(screen_file)
         elif shutil.which("adb") is None:

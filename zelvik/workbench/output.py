@@ -1,5 +1,5 @@
 """Text output of the workbench: tables and element reports."""
-from typing import Iterable, List, Optional, Sequence
+from typing import Iterable, List, Sequence
 
 DEVICE_COLUMNS = ("serial", "model", "brand", "version", "sdk", "resolution", "status")
 STATES = ("clickable", "long_clickable", "checkable", "checked", "enabled", "focusable", "focused",
@@ -45,8 +45,7 @@ def _section(title: str, lines: Iterable[str]) -> str:
     return "\n".join([title, *(f"  {line}" for line in lines)])
 
 
-def element_report(serial: str, x: int, y: int, element: dict, path: List[dict],
-                   code: Optional[dict]) -> str:
+def element_report(serial: str, x: int, y: int, element: dict, path: List[dict], code: dict) -> str:
     """The inspect report: the element, its path, selectors, generated code."""
     states = [s for s in STATES if element.get(s) is True]
     fields = [("class", element.get("class", "")), ("text", element.get("text", "")),
@@ -58,11 +57,9 @@ def element_report(serial: str, x: int, y: int, element: dict, path: List[dict],
         f"{depth:>2}  {'  ' * depth}{level.get('class') or '(hierarchy)'}"
         + (f"  {level['resource_id']}" if level.get("resource_id") else "")
         for depth, level in enumerate(path))))
-    if code is not None:
-        selectors = code["selectors"]
-        parts.append(_section("Selectors, best first", (
-            f"{i}. {s['type']:<14} priority {s['priority']}  {s['stability']:<10} {s['code']}"
-            for i, s in enumerate(selectors, 1))))
-        parts.append(_section("Operations", [", ".join(op["type"] for op in code["operations"])]))
-        parts.append("Code\n" + code["full_code"])
+    parts.append(_section("Selectors, best first", (
+        f"{i}. {s['type']:<14} priority {s['priority']}  {s['stability']:<10} {s['code']}"
+        for i, s in enumerate(code["selectors"], 1))))
+    parts.append(_section("Operations", [", ".join(op["type"] for op in code["operations"])]))
+    parts.append("Code\n" + code["full_code"])
     return "\n\n".join(parts)
