@@ -2,6 +2,7 @@
 import io
 import socket
 import subprocess
+import sys
 import xml.etree.ElementTree as ET
 
 import pytest
@@ -147,6 +148,19 @@ def test_adb_program_answers_devices_and_screencap(world):
     for argv in (["-s", SERIAL, "exec-out", "screencap", "-p"], ["exec-out", "screencap", "-p"]):
         shot = subprocess.run([program, *argv], capture_output=True, timeout=10)
         assert shot.returncode == 0 and shot.stdout == world.screen.png
+
+
+def test_adb_program_runs_from_paths_with_blanks(screen, tmp_path, monkeypatch):
+    odd = tmp_path / "my python's dir"
+    odd.mkdir()
+    (odd / "python").symlink_to(sys.executable)
+    monkeypatch.setattr(sys, "executable", str(odd / "python"))
+    world = VirtualAndroid(screen)
+    try:
+        listing = subprocess.run([str(world.adb_dir / "adb"), "devices"], capture_output=True, text=True, timeout=10)
+    finally:
+        world.close()
+    assert (listing.returncode, listing.stdout.splitlines()[1:2]) == (0, [f"{SERIAL}\tdevice"])
 
 
 def test_adb_connect_and_disconnect(world, listener):

@@ -1,8 +1,8 @@
 """The virtual device's `adb` program.
 
-Installed as an executable `adb` in the world's directory (see device.py),
-which also holds the screen's PNG and the list of WiFi devices connected
-with `adb connect`. Answers the commands the core modules run:
+The world's directory (see device.py) holds an executable `adb` that runs
+this file with the directory as first argument, the screen's PNG and the
+list of WiFi devices connected with `adb connect`. Answers the commands the core modules run:
 
     adb devices
     adb [-s SERIAL] exec-out screencap -p
@@ -11,7 +11,6 @@ with `adb connect`. Answers the commands the core modules run:
 
 Standard library only: it starts on every call.
 """
-import os
 import socket
 import sys
 from pathlib import Path
@@ -108,5 +107,11 @@ def run(argv: list, directory: Path, out=sys.stdout, err=sys.stderr) -> int:
     return 1
 
 
-def main() -> int:
-    return run(sys.argv[1:], Path(os.path.dirname(os.path.abspath(sys.argv[0]))))
+def main(argv=None) -> int:
+    """`adb.py DIRECTORY ARGS...`, as the world's `adb` program runs it."""
+    directory, *args = sys.argv[1:] if argv is None else argv
+    return run(args, Path(directory))
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -7,6 +7,7 @@ stands in for `uiautomator2.connect`. Put `world.adb_dir` first on PATH and
 device the way they reach a real one.
 """
 import os
+import shlex
 import shutil
 import stat
 import sys
@@ -20,11 +21,9 @@ from .hierarchy import from_xml, to_xml
 from .render import render_png
 from .screen import HEIGHT, SETTINGS, WIDTH, Node, settings_screen
 
-SHIM = """#!{python}
-import sys
-sys.path.insert(0, {root!r})
-from zelvik.virtual.adb import main
-sys.exit(main())
+# adb.py runs as a plain script in isolated mode: standard library only.
+SHIM = """#!/bin/sh
+exec {python} -I {script} {directory} "$@"
 """
 
 
@@ -84,8 +83,8 @@ class VirtualAndroid:
         self.adb_dir = Path(tempfile.mkdtemp(prefix="zelvik-virtual-"))
         (self.adb_dir / adb.SCREEN).write_bytes(self.screen.png)
         shim = self.adb_dir / "adb"
-        root = str(Path(__file__).resolve().parents[2])
-        shim.write_text(SHIM.format(python=sys.executable, root=root))
+        shim.write_text(SHIM.format(python=shlex.quote(sys.executable), script=shlex.quote(adb.__file__),
+                                    directory=shlex.quote(str(self.adb_dir))))
         shim.chmod(shim.stat().st_mode | stat.S_IXUSR | stat.S_IXGRP | stat.S_IXOTH)
 
     def serials(self) -> list:
