@@ -3,6 +3,7 @@ result on standard output and returns the exit status."""
 import asyncio
 import base64
 import concurrent.futures
+import contextlib
 import json
 import sys
 import time
@@ -20,14 +21,15 @@ from .progress import Counter, waiting
 CAPTURE_STEPS = {"E": "the device is not ready", "S": "the screenshot failed", "H": "the UI hierarchy dump failed"}
 
 
-async def opened(args) -> Devices:
+@contextlib.asynccontextmanager
+async def opened(args):
+    """The scanned devices of the run, closed at the end."""
     devices = Devices()
     try:
         await devices.open(args.virtual, args.screen, getattr(args, "device", None))
-    except BaseException:
+        yield devices
+    finally:
         await devices.close()
-        raise
-    return devices
 
 
 class Capture:
@@ -103,46 +105,31 @@ def inspect_report(shot: Capture, point: Tuple[int, int]) -> str:
 # --- the commands -----------------------------------------------------------------
 
 async def devices_command(args) -> int:
-    devices = await opened(args)
-    try:
+    async with opened(args) as devices:
         print(output.device_table(devices.records) if devices.records else "no device attached")
-    finally:
-        await devices.close()
     return 0
 
 
 async def capture_command(args) -> int:
-    devices = await opened(args)
-    try:
-        shot = await capture(devices, devices.serial(args.device))
-        write_capture(shot, args.out, args.at)
-    finally:
-        await devices.close()
+    async with opened(args) as devices:
+        write_capture(await capture(devices, devices.serial(args.device)), args.out, args.at)
     return 0
 
 
 async def inspect_command(args) -> int:
-    devices = await opened(args)
-    try:
-        shot = await capture(devices, devices.serial(args.device))
-        print(inspect_report(shot, args.at))
-    finally:
-        await devices.close()
+    async with opened(args) as devices:
+        print(inspect_report(await capture(devices, devices.serial(args.device)), args.at))
     return 0
 
 
 async def demo_command(args) -> int:
     """capture and inspect of one point of the virtual device, in one go."""
     args.virtual, args.device = True, None
-    devices = await opened(args)
-    try:
+    async with opened(args) as devices:
         shot = await capture(devices, devices.serial(None))
         print(inspect_report(shot, args.at))
-        print()
-        print(f"Capture of {shot.serial} written:")
+        print(f"\nCapture of {shot.serial} written:")
         write_capture(shot, args.out, args.at)
-    finally:
-        await devices.close()
     return 0
 
 
@@ -160,32 +147,29 @@ class StepClock:
 async def script_command(args) -> int:
     steps = load_actions(args.actions)
     mirvane = core("mirvane")
-    devices = await opened(args)
-    try:
+    async with opened(args) as devices:
         serial = devices.serial(args.device)
         shot = await capture(devices, serial) if any(step.point for step in steps) else None
-        recorder, clock, saved = mirvane.get_mirvane(), StepClock(), mirvane.time
-        mirvane.time = clock
-        try:
-            recorder.start_recording(serial)
-            for step in steps:
-                clock.now += step.delay
-                element = shot.element_at(*step.point) if step.point else None
-                coordinates = {"x": step.point[0], "y": step.point[1]} if step.point else None
-                recorder.record_action(step.type, step.params, element, coordinates)
-            recorder.stop_recording()
-        finally:
-            mirvane.time = saved
-        print(recorder.generate_script())
-        if args.export:
-            try:
-                Path(args.export).write_text(json.dumps(recorder.export_session_data(), ensure_ascii=False, indent=1),
-                                             encoding="utf-8")
-            except OSError as e:
-                raise WorkbenchError(f"cannot write {args.export}: {e.strerror or e}") from e
-            print(f"zelvik: session exported to {args.export}", file=sys.stderr)
+    recorder, clock, saved = mirvane.get_mirvane(), StepClock(), mirvane.time
+    mirvane.time = clock
+    try:
+        recorder.start_recording(serial)
+        for step in steps:
+            clock.now += step.delay
+            element = shot.element_at(*step.point) if step.point else None
+            coordinates = {"x": step.point[0], "y": step.point[1]} if step.point else None
+            recorder.record_action(step.type, step.params, element, coordinates)
+        recorder.stop_recording()
     finally:
-        await devices.close()
+        mirvane.time = saved
+    print(recorder.generate_script())
+    if args.export:
+        try:
+            Path(args.export).write_text(json.dumps(recorder.export_session_data(), ensure_ascii=False, indent=1),
+                                         encoding="utf-8")
+        except OSError as e:
+            raise WorkbenchError(f"cannot write {args.export}: {e.strerror or e}") from e
+        print(f"zelvik: session exported to {args.export}", file=sys.stderr)
     return 0
 
 
