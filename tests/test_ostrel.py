@@ -336,3 +336,21 @@ def test_device_id_must_be_exact_str(env, method, value, got):
     with pytest.raises(TypeError, match=rf"^Argument 'device_id' has incorrect type \(expected str, got {got}\)"):
         getattr(dm, method)(*args)  # raised at the call, before any coroutine exists
     assert env.proc.calls == []
+
+
+class Record(dict):
+    pass
+
+
+@pytest.mark.parametrize("override", [False, True])
+def test_scan_checks_get_device_info_arguments_and_result(env, monkeypatch, override):
+    class Manager(ostrel.DeviceManager):
+        if override:  # the same method, reached through a Python override
+            async def _get_device_info(self, device_id, ostrel):
+                return await super()._get_device_info(device_id, ostrel)
+    dm = Manager()
+    dm._device_info_cache["B"] = Record(_cache_time=env.clock.now)
+    monkeypatch.setattr(ostrel, "list_devices", lambda: [1, "B"])
+    one, b = run(dm.scan_devices())
+    assert one["error"] == "Argument 'device_id' has incorrect type (expected str, got int)"
+    assert b["status"] == "error" and b["error"] == "Expected dict, got Record"

@@ -14,7 +14,7 @@ static py::object init(const Args &a) {
 static py::object connect(const Args &a) {
     py::handle self = a[0];
     try {
-        self.attr("device"_n) = a.global("u2"_n).attr("connect"_n)(self.attr("device_id"_n));
+        self.attr("device"_n) = call_method(a.global("u2"_n), "connect"_n, self.attr("device_id"_n));
         self.attr("is_connected"_n) = true;
     } catch (py::error_already_set &e) {
         only_exception(e);
@@ -38,10 +38,10 @@ static py::object get_device_info(const Args &a) {
     try {
         py::object info = device.attr("info"_n);
         py::dict record;
-        record["model"_n] = info.attr("get"_n)("model"_n, "Unknown"_n);
-        record["brand"_n] = info.attr("get"_n)("brand"_n, "Unknown"_n);
-        record["version"_n] = info.attr("get"_n)("version"_n, "Unknown"_n);
-        record["sdk"_n] = info.attr("get"_n)("sdkInt"_n, "Unknown"_n);
+        record["model"_n] = get(info, "model"_n, "Unknown"_n);
+        record["brand"_n] = get(info, "brand"_n, "Unknown"_n);
+        record["version"_n] = get(info, "version"_n, "Unknown"_n);
+        record["sdk"_n] = get(info, "sdkInt"_n, "Unknown"_n);
         record["resolution"_n] = resolution(info);
         return record;
     } catch (py::error_already_set &) {
@@ -53,7 +53,7 @@ static py::object get_current_app(const Args &a) {
     py::object device = a[0].attr("device"_n);
     if (!truthy(device)) return py::none();
     try {
-        return device.attr("app_current"_n)();
+        return call_method(device, "app_current"_n);
     } catch (py::error_already_set &) {
         return py::none();
     }

@@ -43,75 +43,32 @@ static py::dict scan_error(py::handle device_id, py::error_already_set &e) {
     return entry;
 }
 
-static Task scan_devices(const Args &a) {
-    py::handle self = a[0];
-    try {
-        py::object device_ids = a.global("list_devices"_n)();
-        py::dict current_devices;
-        py::list device_list;
-        for (py::handle device_id : device_ids) {
-            try {
-                if (!contains(self.attr("_devices"_n), device_id))
-                    self.attr("_devices"_n)[device_id] = a.global("BaseDeviceManager"_n)(device_id);
-                py::object ostrel = self.attr("_devices"_n)[device_id];
-                current_devices[device_id] = ostrel;
-                py::object device_info = co_await call_method(self, "_get_device_info"_n, device_id, ostrel);
-                device_list.append(device_info);
-            } catch (py::error_already_set &e) {
-                only_exception(e);
-                device_list.append(scan_error(device_id, e));
-            }
-        }
-        py::object removed_devices = py::set(self.attr("_devices"_n).attr("keys"_n)()) - py::set(device_ids);
-        for (py::handle device_id : removed_devices) {
-            if (contains(self.attr("_devices"_n), device_id)) {
-                try {
-                    self.attr("_devices"_n)[device_id].attr("disconnect"_n)();
-                } catch (py::error_already_set &e) {
-                    only_exception(e);
-                }
-                del_item(self.attr("_devices"_n), device_id);
-            }
-            if (contains(self.attr("_device_info_cache"_n), device_id))
-                del_item(self.attr("_device_info_cache"_n), device_id);
-        }
-        self.attr("_devices"_n) = current_devices;
-        self.attr("_last_scan_time"_n) = a.global("datetime"_n).attr("now"_n)();
-        co_return device_list;
-    } catch (py::error_already_set &e) {
-        only_exception(e);
-    }
-    co_return py::list();
-}
-
-static Task get_device_info(const Args &a) {
-    py::handle self = a[0], device_id = a[1], ostrel = a[2];
-    py::object cache = self.attr("_device_info_cache"_n);
-    if (contains(cache, device_id)) {
-        py::object cached = cache[device_id];
+// _get_device_info's steps; its coroutine never suspends, so a scan runs
+// them directly unless the method is overridden.
+static py::object device_info(const Args &a, py::handle self, py::handle device_id, py::handle ostrel) {
+    py::object cached = lookup(self.attr("_device_info_cache"_n), device_id);
+    if (cached) {
         py::object cache_time = get(cached, "_cache_time"_n, py::none());
-        if (truthy(cache_time) &&
-            (a.global("time"_n).attr("time"_n)() - cache_time) < py::int_(30))
-            co_return cached;
+        if (truthy(cache_time) && (now(a) - cache_time) < py::int_(30)) return cached;
     }
     try {
-        ostrel.attr("connect"_n)();
-        py::object device_info = ostrel.attr("get_device_info"_n)();
+        call_method(ostrel, "connect"_n);
+        py::object base_info = call_method(ostrel, "get_device_info"_n);
         py::dict extended_info;
         extended_info["id"_n] = device_id;
         for (py::handle key : {"model"_n, "brand"_n, "version"_n, "sdk"_n, "resolution"_n})
-            extended_info[key] = device_info.attr("get"_n)(key, "Unknown"_n);
+            extended_info[key] = get(base_info, key, "Unknown"_n);
         extended_info["status"_n] = status_text(ostrel.attr("is_connected"_n));
         extended_info["connected"_n] = ostrel.attr("is_connected"_n);
-        extended_info["_cache_time"_n] = a.global("time"_n).attr("time"_n)();
+        extended_info["_cache_time"_n] = now(a);
         try {
-            py::object current_app = ostrel.attr("get_current_app"_n)();
+            py::object current_app = call_method(ostrel, "get_current_app"_n);
             if (truthy(current_app)) extended_info["current_app"_n] = current_app;
         } catch (py::error_already_set &e) {
             only_exception(e);
         }
         self.attr("_device_info_cache"_n)[device_id] = extended_info;
-        co_return extended_info;
+        return extended_info;
     } catch (py::error_already_set &e) {
         only_exception(e);
         py::dict error;
@@ -121,9 +78,70 @@ static Task get_device_info(const Args &a) {
         error["status"_n] = "error"_n;
         error["error"_n] = exception_text(e);
         error["connected"_n] = false;
-        error["_cache_time"_n] = a.global("time"_n).attr("time"_n)();
-        co_return error;
+        error["_cache_time"_n] = now(a);
+        return error;
     }
+}
+
+static Task get_device_info(const Args &a) { co_return device_info(a, a[0], a[1], a[2]); }
+
+// Calls self._get_device_info(device_id, ostrel). This module's own method
+// never suspends, so its steps run directly and `done` is set; an override
+// returns its awaitable.
+static py::object start_device_info(const Args &a, py::handle self, py::handle device_id, py::handle ostrel,
+                                    bool &done) {
+    py::object method = self.attr("_get_device_info"_n);
+    done = PyMethod_Check(method.ptr()) && PyMethod_GET_SELF(method.ptr()) == self.ptr() &&
+           is_native(PyMethod_GET_FUNCTION(method.ptr()), kGetDeviceInfo) && PyUnicode_CheckExact(device_id.ptr());
+    if (!done) return call(method, device_id, ostrel);
+    py::object info = device_info(a, self, device_id, ostrel);
+    check_result(kGetDeviceInfo, info);
+    return info;
+}
+
+static Task scan_devices(const Args &a) {
+    py::handle self = a[0];
+    try {
+        py::object device_ids = call(a.global("list_devices"_n));
+        py::dict current_devices;
+        py::list device_list;
+        for (py::handle device_id : device_ids) {
+            try {
+                py::object ostrel = lookup(self.attr("_devices"_n), device_id);
+                if (!ostrel) {
+                    self.attr("_devices"_n)[device_id] = call(a.global("BaseDeviceManager"_n), device_id);
+                    ostrel = self.attr("_devices"_n)[device_id];
+                }
+                current_devices[device_id] = ostrel;
+                bool done;
+                py::object device_info = start_device_info(a, self, device_id, ostrel, done);
+                if (!done) device_info = co_await std::move(device_info);
+                device_list.append(device_info);
+            } catch (py::error_already_set &e) {
+                only_exception(e);
+                device_list.append(scan_error(device_id, e));
+            }
+        }
+        py::object removed_devices = py::set(call_method(self.attr("_devices"_n), "keys"_n)) - py::set(device_ids);
+        for (py::handle device_id : removed_devices) {
+            if (contains(self.attr("_devices"_n), device_id)) {
+                try {
+                    call_method(self.attr("_devices"_n)[device_id], "disconnect"_n);
+                } catch (py::error_already_set &e) {
+                    only_exception(e);
+                }
+                del_item(self.attr("_devices"_n), device_id);
+            }
+            if (contains(self.attr("_device_info_cache"_n), device_id))
+                del_item(self.attr("_device_info_cache"_n), device_id);
+        }
+        self.attr("_devices"_n) = current_devices;
+        self.attr("_last_scan_time"_n) = call_method(a.global("datetime"_n), "now"_n);
+        co_return device_list;
+    } catch (py::error_already_set &e) {
+        only_exception(e);
+    }
+    co_return py::list();
 }
 
 static py::object get_all_devices(const Args &a) {

@@ -2,27 +2,33 @@
 
 namespace zv::ostrel {
 
-// `line.strip()` is not empty.
-static bool has_text(py::handle line) {
-    if (!PyUnicode_CheckExact(line.ptr())) return truthy(line.attr("strip"_n)());
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(line.ptr());
-    const int kind = PyUnicode_KIND(line.ptr());
-    const void *data = PyUnicode_DATA(line.ptr());
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        if (!Py_UNICODE_ISSPACE(PyUnicode_READ(kind, data, i))) return true;
+// The serials in `adb devices` output held in an exact str, as the generic
+// steps below find them, without building the lines.
+static py::list serials_in(py::handle stdout) {
+    PyObject *s = stdout.ptr();
+    const int kind = PyUnicode_KIND(s);
+    const void *data = PyUnicode_DATA(s);
+    auto at = [&](Py_ssize_t i) { return PyUnicode_READ(kind, data, i); };
+    Py_ssize_t begin = 0, end = PyUnicode_GET_LENGTH(s);
+    while (begin < end && Py_UNICODE_ISSPACE(at(begin))) ++begin;  // strip()
+    while (end > begin && Py_UNICODE_ISSPACE(at(end - 1))) --end;
+    while (begin < end && at(begin) != '\n') ++begin;  // the header line
+    py::list devices;
+    for (Py_ssize_t line = begin + 1; line <= end;) {
+        Py_ssize_t tab = -1, i = line;
+        bool has_text = false;
+        for (; i < end && at(i) != '\n'; ++i) {
+            if (tab < 0 && at(i) == '\t') tab = i;
+            if (!Py_UNICODE_ISSPACE(at(i))) has_text = true;
+        }
+        if (has_text && tab > line) {
+            PyObject *serial = PyUnicode_Substring(s, line, tab);
+            if (!serial) throw py::error_already_set();
+            devices.append(py::reinterpret_steal<py::object>(serial));
+        }
+        line = i + 1;
     }
-    return false;
-}
-
-// `line.split("\t")[0]`
-static py::object first_column(py::handle line) {
-    if (!PyUnicode_CheckExact(line.ptr())) return line.attr("split"_n)("\t")[py::int_(0)];
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(line.ptr());
-    Py_ssize_t tab = PyUnicode_FindChar(line.ptr(), '\t', 0, n, 1);
-    if (tab == -2) throw py::error_already_set();
-    PyObject *s = PyUnicode_Substring(line.ptr(), 0, tab < 0 ? n : tab);
-    if (!s) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(s);
+    return devices;
 }
 
 static py::object list_devices(const Args &a) {
@@ -31,11 +37,13 @@ static py::object list_devices(const Args &a) {
                                                                      "capture_output"_a = true, "text"_a = true,
                                                                      "timeout"_a = 5);
         if (py::object(result.attr("returncode"_n)).not_equal(py::int_(0))) return py::list();
-        py::object lines = result.attr("stdout"_n).attr("strip"_n)().attr("split"_n)("\n")[py::slice(py::int_(1), py::none(), py::none())];
+        py::object stdout = result.attr("stdout"_n);
+        if (PyUnicode_CheckExact(stdout.ptr())) return serials_in(stdout);
+        py::object lines = call_method(call_method(stdout, "strip"_n), "split"_n, "\n"_n);
         py::list devices;
-        for (py::handle line : lines) {
-            if (has_text(line) && contains(line, "\t"_n)) {
-                py::object device_id = first_column(line);
+        for (py::handle line : lines[py::slice(py::int_(1), py::none(), py::none())]) {
+            if (truthy(call_method(line, "strip"_n)) && contains(line, "\t"_n)) {
+                py::object device_id = call_method(line, "split"_n, "\t"_n)[py::int_(0)];
                 if (truthy(device_id)) devices.append(device_id);
             }
         }

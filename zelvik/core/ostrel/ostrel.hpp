@@ -3,6 +3,7 @@
 // concern; module.cpp puts them together.
 #pragma once
 
+#include "function_object.hpp"
 #include "zv.hpp"
 
 #include <initializer_list>
@@ -35,9 +36,18 @@ inline py::list list_of(std::initializer_list<py::handle> items) {
     return l;
 }
 
-// `self.name(*args)` as a plain value, for awaiting: no accessor or bound
-// method outlives the call (temporaries of a co_await expression stay alive
-// while the coroutine is suspended, out of the garbage collector's sight).
+// `fn(*args)`
+template <class... A>
+py::object call(py::handle fn, A... args) {
+    PyObject *argv[] = {py::handle(args).ptr()...};
+    PyObject *r = PyObject_Vectorcall(fn.ptr(), argv, sizeof...(A), nullptr);
+    if (!r) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(r);
+}
+
+// `self.name(*args)`. Also the form to await: no accessor or bound method
+// outlives the call (temporaries of a co_await expression stay alive while
+// the coroutine is suspended, out of the garbage collector's sight).
 template <class... A>
 py::object call_method(py::handle self, py::handle name, A... args) {
     PyObject *argv[] = {self.ptr(), py::handle(args).ptr()...};
@@ -53,6 +63,18 @@ inline bool contains(py::handle container, py::handle key) {
     return r == 1;
 }
 
+// `mapping[key] if key in mapping else <null>`; an exact dict with a str key
+// answers with one lookup.
+inline py::object lookup(py::handle mapping, py::handle key) {
+    if (PyDict_CheckExact(mapping.ptr()) && PyUnicode_CheckExact(key.ptr())) {
+        PyObject *v = PyDict_GetItemWithError(mapping.ptr(), key.ptr());
+        if (!v && PyErr_Occurred()) throw py::error_already_set();
+        return py::reinterpret_borrow<py::object>(v);
+    }
+    if (!contains(mapping, key)) return py::object();
+    return mapping[key];
+}
+
 // `del container[key]`
 inline void del_item(py::handle container, py::handle key) {
     if (PyObject_DelItem(container.ptr(), key.ptr()) < 0) throw py::error_already_set();
@@ -65,14 +87,14 @@ inline bool truthy(py::handle value) {
     return r == 1;
 }
 
-// `mapping.get(key, fallback)`, the exact dict answering directly.
+// `mapping.get(key, fallback)`, an exact dict answering directly.
 inline py::object get(py::handle mapping, py::handle key, py::handle fallback) {
     if (PyDict_CheckExact(mapping.ptr())) {
         PyObject *v = PyDict_GetItemWithError(mapping.ptr(), key.ptr());
         if (!v && PyErr_Occurred()) throw py::error_already_set();
         return py::reinterpret_borrow<py::object>(v ? v : fallback.ptr());
     }
-    return mapping.attr("get"_n)(key, fallback);
+    return call_method(mapping, "get"_n, key, fallback);
 }
 
 // `a > b`, the comparison's own result.
@@ -82,21 +104,36 @@ inline py::object greater(py::handle a, py::handle b) {
     return py::reinterpret_steal<py::object>(r);
 }
 
+// f"{value}"
+inline py::object text(py::handle value) {
+    PyObject *r = PyObject_Format(value.ptr(), ""_n.ptr());
+    if (!r) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(r);
+}
+
+// time.time(), the module global `time` read now.
+inline py::object now(const Args &a) { return call_method(a.global("time"_n), "time"_n); }
+
 // "connected" or "disconnected" for a connection flag.
-inline py::str status_text(py::handle connected) { return truthy(connected) ? "connected" : "disconnected"; }
+inline py::handle status_text(py::handle connected) { return truthy(connected) ? "connected"_n : "disconnected"_n; }
 
 // f"{width}x{height}" of the display keys of a uiautomator2 `info` mapping.
 inline py::object resolution(py::handle info) {
     py::object zero = py::int_(0);
-    py::object width = info.attr("get"_n)("displayWidth"_n, zero);
-    py::object height = info.attr("get"_n)("displayHeight"_n, zero);
-    return py::str("{}x{}").format(width, height);
+    py::object width = get(info, "displayWidth"_n, zero);
+    py::object height = get(info, "displayHeight"_n, zero);
+    return text(width) + "x"_n + text(height);
 }
 
 // Inside the handler of `e`: raise Exception(prefix + str(e)).
 [[noreturn]] inline void raise_wrapped(py::error_already_set &e, const char *prefix) {
     Handling h(e);
     raise(PyExc_Exception, py::str(prefix) + exception_text(e));
+}
+
+// True when `fn` is the native function declared by `spec` (not an override).
+inline bool is_native(py::handle fn, const FunctionSpec &spec) {
+    return Py_TYPE(fn.ptr()) == &FunctionType && reinterpret_cast<FunctionObject *>(fn.ptr())->spec == &spec;
 }
 
 }  // namespace zv::ostrel
