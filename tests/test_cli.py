@@ -164,7 +164,7 @@ def test_wifi_discovers_a_device_on_loopback(tmp_path):
     assert len(rows) == 2 and rows[1].split() == [f"127.0.0.1:{port}", "zelvik_virtual_tab", "zelvik", "14", "34",
                                                   "1600x2560", "wifi_available"]
     assert f"wifi: probing port {port}: 2 to go" in run.stderr
-    assert f"wifi: probing port {port}: 2 addresses probed, 1 found in" in run.stderr
+    assert f"wifi: probing port {port}: 2 of 2 addresses probed, 1 found in" in run.stderr
 
 
 @pytest.mark.parametrize("argv, code, message", [

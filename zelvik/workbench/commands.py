@@ -200,7 +200,7 @@ async def wifi_command(args) -> int:
                 None, lambda: asyncio.run(devices.manager.discover_wifi_devices(args.range, args.port)))
         except concurrent.futures.TimeoutError:
             raise WorkbenchError(f"WiFi discovery of {args.range} did not finish within 30 s") from None
-        counter.finish(f"{len(addresses)} addresses probed, {len(found)} found")
+        counter.finish(f"{counter.done} of {len(addresses)} addresses probed, {len(found)} found")
         print(output.device_table(found) if found else f"no device answered on port {args.port} in {args.range}")
     finally:
         await devices.close()
