@@ -9,7 +9,8 @@ import subprocess
 import pytest
 import uiautomator2
 
-from fakes import SAMPLE_INFO, Completed, FakeAdb, FakeClock, FakeDevice, FakeSubprocess, FakeU2, real_adb_server
+from fakes import SAMPLE_INFO, Completed, FakeAdb, FakeClock, FakeDevice, FakeSubprocess, FakeU2
+from fakes import real_adb  # noqa: F401 (fixture)
 
 ostrel = pytest.importorskip("zelvik.core.ostrel")
 HEADER = "List of devices attached\n"
@@ -103,14 +104,6 @@ def test_list_devices_through_adb_processes(monkeypatch, tmp_path):
     assert ostrel.list_devices() == [] and adb.calls() == [["devices"], ["devices"]]
     monkeypatch.setenv("PATH", str(tmp_path))  # no adb at all
     assert ostrel.list_devices() == []
-
-
-@pytest.fixture(scope="module")
-def real_adb():
-    with real_adb_server() as present:
-        if not present:
-            pytest.skip("adb is not installed")
-        yield
 
 
 def test_list_devices_with_real_adb_and_no_device(real_adb):

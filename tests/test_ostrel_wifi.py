@@ -11,7 +11,8 @@ import types
 
 import pytest
 
-from fakes import SAMPLE_INFO as INFO, Completed, FakeAdb, FakeClock, FakeDevice, FakeSubprocess, FakeU2, real_adb_server
+from fakes import SAMPLE_INFO as INFO, Completed, FakeAdb, FakeClock, FakeDevice, FakeSubprocess, FakeU2
+from fakes import real_adb  # noqa: F401 (fixture)
 
 ostrel = pytest.importorskip("zelvik.core.ostrel")
 RECORD = {"model": "Pixel 5", "brand": "google", "version": "13", "sdk": 33, "resolution": "1080x2340"}
@@ -25,14 +26,6 @@ def env(monkeypatch):
     for name, fake in [("subprocess", e.proc), ("u2", e.u2), ("time", e.clock)]:
         monkeypatch.setattr(ostrel, name, fake)
     return e
-
-
-@pytest.fixture(scope="module")
-def real_adb():
-    with real_adb_server() as present:
-        if not present:
-            pytest.skip("adb is not installed")
-        yield
 
 
 @contextlib.contextmanager

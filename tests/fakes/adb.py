@@ -1,11 +1,12 @@
 """Run the real code paths against the fake `adb` executable in bin/."""
-import contextlib
 import json
 import os
 import shutil
 import socket
 import subprocess
 from pathlib import Path
+
+import pytest
 
 BIN = Path(__file__).resolve().parent / "bin"
 
@@ -47,20 +48,19 @@ class FakeAdb:
         self._responses.write_text(json.dumps(self._table), encoding="utf-8")
 
 
-@contextlib.contextmanager
-def real_adb_server():
-    """Lets the real adb (if installed) run with a server on a port of its
-    own, stopped afterwards; yields False when adb is missing."""
+@pytest.fixture(scope="module")
+def real_adb():
+    """Fixture: the real adb, with a server on a port of its own that is
+    stopped afterwards; skips the test when adb is not installed."""
     if not shutil.which("adb"):
-        yield False
-        return
+        pytest.skip("adb is not installed")
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         port = str(s.getsockname()[1])
     old = os.environ.get("ANDROID_ADB_SERVER_PORT")
     os.environ["ANDROID_ADB_SERVER_PORT"] = port
     try:
-        yield True
+        yield
     finally:
         subprocess.run(["adb", "kill-server"], capture_output=True, timeout=10)
         if old is None:

@@ -22,7 +22,7 @@ static Task cleanup(const Args &a) {
     py::handle self = a[0];
     for (py::handle item : self.attr("_devices"_n).attr("items"_n)()) {
         try {
-            item[py::int_(1)].attr("disconnect"_n)();
+            call_method(item[py::int_(1)], "disconnect"_n);
         } catch (py::error_already_set &e) {
             only_exception(e);
         }
@@ -32,8 +32,9 @@ static Task cleanup(const Args &a) {
     co_return py::none();
 }
 
-// The entry of a serial whose handling failed during a scan.
-static py::dict scan_error(py::handle device_id, py::error_already_set &e) {
+// The entry of a serial whose handling failed during a scan (also the first
+// keys of _get_device_info's error form).
+static py::dict error_entry(py::handle device_id, py::error_already_set &e) {
     py::dict entry;
     entry["id"_n] = device_id;
     entry["model"_n] = "Unknown"_n;
@@ -71,12 +72,7 @@ static py::object device_info(const Args &a, py::handle self, py::handle device_
         return extended_info;
     } catch (py::error_already_set &e) {
         only_exception(e);
-        py::dict error;
-        error["id"_n] = device_id;
-        error["model"_n] = "Unknown"_n;
-        error["brand"_n] = "Unknown"_n;
-        error["status"_n] = "error"_n;
-        error["error"_n] = exception_text(e);
+        py::dict error = error_entry(device_id, e);
         error["connected"_n] = false;
         error["_cache_time"_n] = now(a);
         return error;
@@ -119,7 +115,7 @@ static Task scan_devices(const Args &a) {
                 device_list.append(device_info);
             } catch (py::error_already_set &e) {
                 only_exception(e);
-                device_list.append(scan_error(device_id, e));
+                device_list.append(error_entry(device_id, e));
             }
         }
         py::object removed_devices = py::set(call_method(self.attr("_devices"_n), "keys"_n)) - py::set(device_ids);
@@ -151,14 +147,14 @@ static py::object get_all_devices(const Args &a) {
 static py::object get_device(const Args &a) { return a[0].attr("_devices"_n).attr("get"_n)(a[1]); }
 
 static py::object get_timestamp(const Args &a) {
-    return a.global("datetime"_n).attr("now"_n)().attr("isoformat"_n)();
+    return call_method(call_method(a.global("datetime"_n), "now"_n), "isoformat"_n);
 }
 
 static py::object should_refresh_devices(const Args &a) {
     py::handle self = a[0];
     py::object last_scan_time = self.attr("_last_scan_time"_n);
     if (!truthy(last_scan_time)) return py::bool_(true);
-    py::object elapsed = (a.global("datetime"_n).attr("now"_n)() - last_scan_time).attr("total_seconds"_n)();
+    py::object elapsed = call_method(call_method(a.global("datetime"_n), "now"_n) - last_scan_time, "total_seconds"_n);
     return greater(elapsed, self.attr("_scan_interval"_n));
 }
 

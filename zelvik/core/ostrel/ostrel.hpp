@@ -22,6 +22,12 @@ extern const FunctionSpec kInit, kInitialize, kCleanup, kScanDevices, kGetDevice
 
 // connection.cpp: DeviceManager's connect / disconnect / status
 extern const FunctionSpec kConnectDevice, kDisconnectDevice, kGetDeviceStatus;
+// ostrel = self._devices[device_id]; ostrel.connect(); then
+// ostrel.get_device_info() if ostrel.is_connected, else raise Exception(failure).
+py::object connect_and_read(py::handle self, py::handle device_id, const char *failure);
+// The cached record of `device_id`, if any, gets "status" "disconnected" and
+// "connected" False.
+void mark_disconnected(py::handle self, py::handle device_id);
 
 // wifi.cpp: DeviceManager's WiFi discovery and connection
 extern const FunctionSpec kDiscoverWifiDevices, kParseIpRange, kScanSingleIp, kConnectWifiDevice,

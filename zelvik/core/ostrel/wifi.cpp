@@ -6,7 +6,7 @@
 namespace zv::ostrel {
 
 // f"{ip}:{port}"
-static py::object wifi_serial(py::handle ip, py::handle port) { return py::str("{}:{}").format(ip, port); }
+static py::object wifi_serial(py::handle ip, py::handle port) { return text(ip) + ":"_n + text(port); }
 
 static Task discover_wifi_devices(const Args &a) {
     py::handle self = a[0], port = a[2];
@@ -98,19 +98,19 @@ static py::object scan_single_ip(const Args &a) {
         } catch (py::error_already_set &) {
         }
         try {
-            py::object info = a.global("u2"_n).attr("connect"_n)(device_id).attr("info"_n);
+            py::object info = call_method(a.global("u2"_n), "connect"_n, device_id).attr("info"_n);
             py::dict record;
             record["id"_n] = device_id;
-            record["model"_n] = info.attr("get"_n)("productName"_n, "Unknown"_n);
-            record["brand"_n] = info.attr("get"_n)("brand"_n, "Unknown"_n);
-            record["version"_n] = info.attr("get"_n)("version"_n, "Unknown"_n);
-            record["sdk"_n] = info.attr("get"_n)("sdkInt"_n, "Unknown"_n);
+            record["model"_n] = get(info, "productName"_n, "Unknown"_n);
+            record["brand"_n] = get(info, "brand"_n, "Unknown"_n);
+            record["version"_n] = get(info, "version"_n, "Unknown"_n);
+            record["sdk"_n] = get(info, "sdkInt"_n, "Unknown"_n);
             record["resolution"_n] = resolution(info);
             record["status"_n] = "wifi_available"_n;
             record["connected"_n] = false;
             record["connection_type"_n] = "wifi"_n;
             record["ip_address"_n] = ip;
-            record["_cache_time"_n] = a.global("time"_n).attr("time"_n)();
+            record["_cache_time"_n] = now(a);
             return record;
         } catch (py::error_already_set &) {
             py::dict record;
@@ -122,7 +122,7 @@ static py::object scan_single_ip(const Args &a) {
             record["connection_type"_n] = "wifi"_n;
             record["ip_address"_n] = ip;
             record["error"_n] = "Unable to retrieve device info"_n;
-            record["_cache_time"_n] = a.global("time"_n).attr("time"_n)();
+            record["_cache_time"_n] = now(a);
             return record;
         }
     } catch (py::error_already_set &e) {
@@ -139,21 +139,18 @@ static Task connect_wifi_device(const Args &a) {
                                 .attr("run"_n)(list_of({"adb"_n, "connect"_n, device_id}), "capture_output"_a = true,
                                                "text"_a = true, "timeout"_a = 10);
         if (py::object(result.attr("returncode"_n)).not_equal(py::int_(0)))
-            raise(PyExc_Exception, py::str("ADB连接失败: {}").format(result.attr("stderr"_n)));
-        a.global("time"_n).attr("sleep"_n)(1);
+            raise(PyExc_Exception, py::str("ADB连接失败: ") + text(result.attr("stderr"_n)));
+        call_method(a.global("time"_n), "sleep"_n, py::int_(1));
         if (!contains(self.attr("_devices"_n), device_id))
             self.attr("_devices"_n)[device_id] = a.global("BaseDeviceManager"_n)(device_id);
-        py::object ostrel = self.attr("_devices"_n)[device_id];
-        ostrel.attr("connect"_n)();
-        if (!truthy(ostrel.attr("is_connected"_n))) raise(PyExc_Exception, "设备管理器连接失败");
-        py::object device_info = ostrel.attr("get_device_info"_n)();
+        py::object device_info = connect_and_read(self, device_id, "设备管理器连接失败");
         py::dict update;
         update["id"_n] = device_id;
         update["status"_n] = "connected"_n;
         update["connected"_n] = true;
         update["connection_type"_n] = "wifi"_n;
         update["ip_address"_n] = ip_address;
-        update["_cache_time"_n] = a.global("time"_n).attr("time"_n)();
+        update["_cache_time"_n] = now(a);
         device_info.attr("update"_n)(update);
         self.attr("_device_info_cache"_n)[device_id] = device_info;
         co_return device_info;
@@ -167,15 +164,12 @@ static Task disconnect_wifi_device(const Args &a) {
     py::handle self = a[0], device_id = a[1];
     try {
         if (contains(self.attr("_devices"_n), device_id)) {
-            self.attr("_devices"_n)[device_id].attr("disconnect"_n)();
+            call_method(self.attr("_devices"_n)[device_id], "disconnect"_n);
             del_item(self.attr("_devices"_n), device_id);
         }
         a.global("subprocess"_n)
             .attr("run"_n)(list_of({"adb"_n, "disconnect"_n, device_id}), "capture_output"_a = true, "timeout"_a = 5);
-        if (contains(self.attr("_device_info_cache"_n), device_id)) {
-            self.attr("_device_info_cache"_n)[device_id]["status"_n] = "disconnected"_n;
-            self.attr("_device_info_cache"_n)[device_id]["connected"_n] = false;
-        }
+        mark_disconnected(self, device_id);
     } catch (py::error_already_set &e) {
         only_exception(e);
         raise_wrapped(e, "断开WiFi设备失败: ");
