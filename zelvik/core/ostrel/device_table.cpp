@@ -49,7 +49,7 @@ static py::dict error_entry(py::handle device_id, py::error_already_set &e) {
 static py::object device_info(const Args &a, py::handle self, py::handle device_id, py::handle ostrel) {
     py::object cached = lookup(self.attr("_device_info_cache"_n), device_id);
     if (cached) {
-        py::object cache_time = get(cached, "_cache_time"_n, py::none());
+        py::object cache_time = get(cached, "_cache_time"_n);
         if (truthy(cache_time) && (now(a) - cache_time) < py::int_(30)) return cached;
     }
     try {
@@ -144,7 +144,7 @@ static py::object get_all_devices(const Args &a) {
     return py::list(a[0].attr("_device_info_cache"_n).attr("values"_n)());
 }
 
-static py::object get_device(const Args &a) { return a[0].attr("_devices"_n).attr("get"_n)(a[1]); }
+static py::object get_device(const Args &a) { return get(a[0].attr("_devices"_n), a[1]); }
 
 static py::object get_timestamp(const Args &a) {
     return call_method(call_method(a.global("datetime"_n), "now"_n), "isoformat"_n);
@@ -152,9 +152,9 @@ static py::object get_timestamp(const Args &a) {
 
 static py::object should_refresh_devices(const Args &a) {
     py::handle self = a[0];
-    py::object last_scan_time = self.attr("_last_scan_time"_n);
-    if (!truthy(last_scan_time)) return py::bool_(true);
-    py::object elapsed = call_method(call_method(a.global("datetime"_n), "now"_n) - last_scan_time, "total_seconds"_n);
+    if (!truthy(self.attr("_last_scan_time"_n))) return py::bool_(true);
+    py::object current = call_method(a.global("datetime"_n), "now"_n);
+    py::object elapsed = call_method(current - self.attr("_last_scan_time"_n), "total_seconds"_n);
     return greater(elapsed, self.attr("_scan_interval"_n));
 }
 

@@ -93,14 +93,15 @@ inline bool truthy(py::handle value) {
     return r == 1;
 }
 
-// `mapping.get(key, fallback)`, an exact dict answering directly.
-inline py::object get(py::handle mapping, py::handle key, py::handle fallback) {
+// `mapping.get(key, fallback)`, or `mapping.get(key)` without a fallback; an
+// exact dict answers directly.
+inline py::object get(py::handle mapping, py::handle key, py::handle fallback = py::handle()) {
     if (PyDict_CheckExact(mapping.ptr())) {
         PyObject *v = PyDict_GetItemWithError(mapping.ptr(), key.ptr());
         if (!v && PyErr_Occurred()) throw py::error_already_set();
-        return py::reinterpret_borrow<py::object>(v ? v : fallback.ptr());
+        return py::reinterpret_borrow<py::object>(v ? v : fallback ? fallback.ptr() : Py_None);
     }
-    return call_method(mapping, "get"_n, key, fallback);
+    return fallback ? call_method(mapping, "get"_n, key, fallback) : call_method(mapping, "get"_n, key);
 }
 
 // `a > b`, the comparison's own result.

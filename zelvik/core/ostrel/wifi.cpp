@@ -16,8 +16,9 @@ static Task discover_wifi_devices(const Args &a) {
     py::object futures = a.global("concurrent"_n).attr("futures"_n);
     // with concurrent.futures.ThreadPoolExecutor(max_workers=max_workers) as executor:
     py::object pool = futures.attr("ThreadPoolExecutor"_n)("max_workers"_a = max_workers);
+    py::object enter = py::type::handle_of(pool).attr("__enter__"_n);
     py::object exit = py::type::handle_of(pool).attr("__exit__"_n);
-    py::object executor = py::type::handle_of(pool).attr("__enter__"_n)(pool);
+    py::object executor = enter(pool);
     try {
         py::dict future_to_ip;
         for (py::handle ip : ip_list)
