@@ -8,34 +8,35 @@ static py::list serials_in(py::handle stdout) {
     PyObject *s = stdout.ptr();
     const int kind = PyUnicode_KIND(s);
     const void *data = PyUnicode_DATA(s);
-    auto at = [&](Py_ssize_t i) { return PyUnicode_READ(kind, data, i); };
+    auto space = [&](Py_ssize_t i) { return Py_UNICODE_ISSPACE(PyUnicode_READ(kind, data, i)); };
+    // The first occurrence of `ch` in [from, to), or `to`.
+    auto find = [&](Py_UCS4 ch, Py_ssize_t from, Py_ssize_t to) {
+        Py_ssize_t at = PyUnicode_FindChar(s, ch, from, to, 1);
+        if (at == -2) throw py::error_already_set();
+        return at < 0 ? to : at;
+    };
     Py_ssize_t begin = 0, end = PyUnicode_GET_LENGTH(s);
-    while (begin < end && Py_UNICODE_ISSPACE(at(begin))) ++begin;  // strip()
-    while (end > begin && Py_UNICODE_ISSPACE(at(end - 1))) --end;
-    while (begin < end && at(begin) != '\n') ++begin;  // the header line
+    while (begin < end && space(begin)) ++begin;  // strip()
+    while (end > begin && space(end - 1)) --end;
     py::list devices;
-    for (Py_ssize_t line = begin + 1; line <= end;) {
-        Py_ssize_t tab = -1, i = line;
-        bool has_text = false;
-        for (; i < end && at(i) != '\n'; ++i) {
-            if (tab < 0 && at(i) == '\t') tab = i;
-            if (!Py_UNICODE_ISSPACE(at(i))) has_text = true;
-        }
-        if (has_text && tab > line) {
+    for (Py_ssize_t line = find('\n', begin, end) + 1; line <= end;) {  // the header line is skipped
+        Py_ssize_t eol = find('\n', line, end), tab = find('\t', line, eol), text = line;
+        while (text < eol && space(text)) ++text;
+        if (text < eol && line < tab && tab < eol) {
             PyObject *serial = PyUnicode_Substring(s, line, tab);
             if (!serial) throw py::error_already_set();
             devices.append(py::reinterpret_steal<py::object>(serial));
         }
-        line = i + 1;
+        line = eol + 1;
     }
     return devices;
 }
 
 static py::object list_devices(const Args &a) {
     try {
-        py::object result = a.global("subprocess"_n).attr("run"_n)(list_of({"adb"_n, "devices"_n}),
-                                                                     "capture_output"_a = true, "text"_a = true,
-                                                                     "timeout"_a = 5);
+        py::object result = run(a, {"adb"_n, "devices"_n},
+                                {{"capture_output"_n, py::bool_(true)}, {"text"_n, py::bool_(true)},
+                                 {"timeout"_n, py::int_(5)}});
         if (py::object(result.attr("returncode"_n)).not_equal(py::int_(0))) return py::list();
         py::object stdout = result.attr("stdout"_n);
         if (PyUnicode_CheckExact(stdout.ptr())) return serials_in(stdout);

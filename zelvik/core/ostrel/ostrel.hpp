@@ -7,6 +7,8 @@
 #include "zv.hpp"
 
 #include <initializer_list>
+#include <stdexcept>
+#include <utility>
 
 namespace zv::ostrel {
 
@@ -58,6 +60,24 @@ template <class... A>
 py::object call_method(py::handle self, py::handle name, A... args) {
     PyObject *argv[] = {self.ptr(), py::handle(args).ptr()...};
     PyObject *r = PyObject_VectorcallMethod(name.ptr(), argv, 1 + sizeof...(A), nullptr);
+    if (!r) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(r);
+}
+
+// subprocess.run(command, **kwargs), the module global `subprocess` read now.
+inline py::object run(const Args &a, std::initializer_list<py::handle> command,
+                      std::initializer_list<std::pair<py::handle, py::handle>> kwargs) {
+    py::object run = a.global("subprocess"_n).attr("run"_n);
+    py::list args = list_of(command);
+    py::tuple names(kwargs.size());
+    PyObject *argv[8] = {args.ptr()};
+    if (kwargs.size() >= 8) throw std::length_error("too many keyword arguments");
+    std::size_t i = 0;
+    for (const auto &[name, value] : kwargs) {
+        names[i] = name;
+        argv[++i] = value.ptr();
+    }
+    PyObject *r = PyObject_Vectorcall(run.ptr(), argv, 1, names.ptr());
     if (!r) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(r);
 }

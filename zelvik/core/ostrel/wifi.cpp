@@ -93,9 +93,8 @@ static py::object scan_single_ip(const Args &a) {
         if (result.not_equal(py::int_(0))) return py::none();
         py::object device_id = wifi_serial(ip, port);
         try {
-            a.global("subprocess"_n)
-                .attr("run"_n)(list_of({"adb"_n, "connect"_n, device_id}), "capture_output"_a = true,
-                               "timeout"_a = timeout, "check"_a = true);
+            run(a, {"adb"_n, "connect"_n, device_id},
+                {{"capture_output"_n, py::bool_(true)}, {"timeout"_n, timeout}, {"check"_n, py::bool_(true)}});
         } catch (py::error_already_set &) {
         }
         try {
@@ -136,9 +135,9 @@ static Task connect_wifi_device(const Args &a) {
     py::handle self = a[0], ip_address = a[1];
     py::object device_id = wifi_serial(ip_address, a[2]);
     try {
-        py::object result = a.global("subprocess"_n)
-                                .attr("run"_n)(list_of({"adb"_n, "connect"_n, device_id}), "capture_output"_a = true,
-                                               "text"_a = true, "timeout"_a = 10);
+        py::object result = run(a, {"adb"_n, "connect"_n, device_id},
+                                {{"capture_output"_n, py::bool_(true)}, {"text"_n, py::bool_(true)},
+                                 {"timeout"_n, py::int_(10)}});
         if (py::object(result.attr("returncode"_n)).not_equal(py::int_(0)))
             raise(PyExc_Exception, py::str("ADB连接失败: ") + text(result.attr("stderr"_n)));
         call_method(a.global("time"_n), "sleep"_n, py::int_(1));
@@ -168,8 +167,7 @@ static Task disconnect_wifi_device(const Args &a) {
             call_method(self.attr("_devices"_n)[device_id], "disconnect"_n);
             del_item(self.attr("_devices"_n), device_id);
         }
-        a.global("subprocess"_n)
-            .attr("run"_n)(list_of({"adb"_n, "disconnect"_n, device_id}), "capture_output"_a = true, "timeout"_a = 5);
+        run(a, {"adb"_n, "disconnect"_n, device_id}, {{"capture_output"_n, py::bool_(true)}, {"timeout"_n, py::int_(5)}});
         mark_disconnected(self, device_id);
     } catch (py::error_already_set &e) {
         only_exception(e);
