@@ -118,9 +118,10 @@ py::object make_function(const FunctionSpec &spec, py::handle globals);
 // Applies the result check of `spec` to `value` (used for coroutine results).
 void check_result(const FunctionSpec &spec, py::handle value);
 
-// True when `method` is the function declared by `spec` bound to `self`, not
-// an override: a caller may then run that function's work directly.
-bool is_bound_method(py::handle method, py::handle self, const FunctionSpec &spec);
+// Looks up `self.<name>` as a method call does. True when it finds the
+// function declared by `spec` (not an override): the caller may then run that
+// function's work directly. Otherwise `found` is the attribute, to be called.
+bool own_method(py::handle self, py::handle name, const FunctionSpec &spec, py::object &found);
 
 // Module name ("zantho") and qualified name of the function running `args`,
 // for traceback entries.
