@@ -87,8 +87,7 @@ static Task get_device_info(const Args &a) { co_return device_info(a, a[0], a[1]
 static py::object start_device_info(const Args &a, py::handle self, py::handle device_id, py::handle ostrel,
                                     bool &done) {
     py::object method = self.attr("_get_device_info"_n);
-    done = PyMethod_Check(method.ptr()) && PyMethod_GET_SELF(method.ptr()) == self.ptr() &&
-           is_native(PyMethod_GET_FUNCTION(method.ptr()), kGetDeviceInfo) && PyUnicode_CheckExact(device_id.ptr());
+    done = is_bound_method(method, self, kGetDeviceInfo) && PyUnicode_CheckExact(device_id.ptr());
     if (!done) return call(method, device_id, ostrel);
     py::object info = device_info(a, self, device_id, ostrel);
     check_result(kGetDeviceInfo, info);

@@ -3,7 +3,6 @@
 // concern; module.cpp puts them together.
 #pragma once
 
-#include "function_object.hpp"
 #include "zv.hpp"
 
 #include <initializer_list>
@@ -156,11 +155,6 @@ inline py::object resolution(py::handle info) {
 [[noreturn]] inline void raise_wrapped(py::error_already_set &e, const char *prefix) {
     Handling h(e);
     raise(PyExc_Exception, py::str(prefix) + exception_text(e));
-}
-
-// True when `fn` is the native function declared by `spec` (not an override).
-inline bool is_native(py::handle fn, const FunctionSpec &spec) {
-    return Py_TYPE(fn.ptr()) == &FunctionType && reinterpret_cast<FunctionObject *>(fn.ptr())->spec == &spec;
 }
 
 }  // namespace zv::ostrel
