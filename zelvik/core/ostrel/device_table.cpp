@@ -82,13 +82,14 @@ static py::object device_info(const Args &a, py::handle self, py::handle device_
 static Task get_device_info(const Args &a) { co_return device_info(a, a[0], a[1], a[2]); }
 
 // Calls self._get_device_info(device_id, ostrel). This module's own method
-// never suspends, so its steps run directly and `done` is set; an override
-// returns its awaitable.
+// never suspends, so its steps run directly and `done` is set; otherwise the
+// awaitable the call returns.
 static py::object start_device_info(const Args &a, py::handle self, py::handle device_id, py::handle ostrel,
                                     bool &done) {
-    py::object method = self.attr("_get_device_info"_n);
-    done = is_bound_method(method, self, kGetDeviceInfo) && PyUnicode_CheckExact(device_id.ptr());
-    if (!done) return call(method, device_id, ostrel);
+    py::object method;
+    const bool own = own_method(self, "_get_device_info"_n, kGetDeviceInfo, method);
+    done = own && PyUnicode_CheckExact(device_id.ptr());
+    if (!done) return own ? call(method, self, device_id, ostrel) : call(method, device_id, ostrel);
     py::object info = device_info(a, self, device_id, ostrel);
     check_result(kGetDeviceInfo, info);
     return info;
