@@ -91,12 +91,19 @@ def test_keywords_and_none_options():
     assert g.generate_element_code(element={"a": 1}, options=None)["selectors"] == []
 
 
-def test_traceback_entries():
-    with pytest.raises(IndexError) as info:
-        g.generate_element_code({"bounds": [1]})
-    frames = [(f.filename, f.name) for f in traceback.extract_tb(info.value.__traceback__)][-2:]
-    assert frames == [("zelvik/core/zantho", "zelvik.core.zantho.CodeGenerator.generate_element_code"),
-                      ("zelvik/core/zantho", "zelvik.core.zantho.CodeGenerator._generate_selectors")]
+@pytest.mark.parametrize("call, outer, error", [
+    (lambda: g.generate_element_code({"bounds": [1]}), "generate_element_code", IndexError),
+    (lambda: g.generate_batch_code([{"a": 1}, {"bounds": [1]}]), "generate_batch_code", IndexError),
+    (lambda: g.generate_batch_code([{"a": 1}, None]), "generate_batch_code", TypeError),
+    (lambda: g._generate_selectors({"text": 1}), None, AttributeError),
+])
+def test_traceback_entries(call, outer, error):
+    with pytest.raises(error) as info:
+        call()
+    frames = [(f.filename, f.name) for f in traceback.extract_tb(info.value.__traceback__)]
+    expected = [("zelvik/core/zantho", "zelvik.core.zantho.CodeGenerator." + name)
+                for name in [outer, "_generate_selectors"] if name]
+    assert frames[-len(expected):] == expected and frames[-len(expected) - 1][0] == __file__
 
 
 class Recording(CodeGenerator):

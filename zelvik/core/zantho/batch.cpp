@@ -10,7 +10,7 @@ namespace zv::zantho {
 namespace {
 
 // Lines are joined with "\n"; each entry line starts with its separator.
-constexpr std::u32string_view kHeader =
+constexpr Fixed kHeader =
     U"# 批量操作代码\n"
     U"import uiautomator2 as u2\n"
     U"\n"
@@ -19,7 +19,7 @@ constexpr std::u32string_view kHeader =
     U"# 定义所有目标元素\n"
     U"elements = [";
 
-constexpr std::u32string_view kClosing =
+constexpr Fixed kClosing =
     U"\n]"
     U"\n"
     U"\n# 批量执行操作"
@@ -45,9 +45,16 @@ static py::object generate_batch_code(const Args &a) {
     // The list may change while it is walked, as in a Python for loop.
     for (std::size_t i = 0; i < elements.size(); ++i) {
         py::object element = elements[i];
-        py::object selectors = call_method(self, "_generate_selectors"_n, {element});
-        if (!truthy(selectors)) continue;
-        py::object best_selector = item(item(selectors, py::int_(0)), "code"_n);
+        py::object method, best_selector;
+        if (PyDict_CheckExact(element.ptr()) && own_method(self, "_generate_selectors"_n, kGenerateSelectors, method)) {
+            // The module's own method: its steps, without building the records.
+            as_call(a, kGenerateSelectors, [&] { best_selector = best_selector_code(element); });
+            if (!best_selector) continue;
+        } else {
+            py::object selectors = method ? method(element) : call_method(self, "_generate_selectors"_n, {element});
+            if (!truthy(selectors)) continue;
+            best_selector = item(item(selectors, py::int_(0)), "code"_n);
+        }
         code << U"\n    ";
         code.plain(best_selector) << U",  # 元素 " << (long long)(i + 1);
     }

@@ -11,7 +11,7 @@ namespace {
 
 // Lines of the script are joined with "\n"; each piece below starts with the
 // separator of the line it adds.
-constexpr std::u32string_view kHeader =
+constexpr Fixed kHeader =
     U"# uiautomator2 自动化代码\n"
     U"# 此代码由 Android Zelvik 自动生成\n"
     U"\n"
@@ -26,20 +26,20 @@ constexpr std::u32string_view kHeader =
     U"\n"
     U"# 元素定位（按推荐程度排序）:";
 
-constexpr std::u32string_view kClick = U"\n    element.click()  # 点击操作";
-constexpr std::u32string_view kSetText = U"\n    element.set_text(\"输入内容\")  # 文本输入";
-constexpr std::u32string_view kBlockEnd =
+constexpr Fixed kClick = U"\n    element.click()  # 点击操作";
+constexpr Fixed kSetText = U"\n    element.set_text(\"输入内容\")  # 文本输入";
+constexpr Fixed kBlockEnd =
     U"\n    print(f'操作成功: {element.info}')"
     U"\nelse:"
     U"\n    print('元素不存在')";
 
 // The closing example, around the best locator.
-constexpr std::u32string_view kTryStart =
+constexpr Fixed kTryStart =
     U"\n"
     U"\n# 带错误处理的完整示例:"
     U"\ntry:"
     U"\n    element = ";
-constexpr std::u32string_view kTryEnd =
+constexpr Fixed kTryEnd =
     U"\n    "
     U"\n    # 等待元素出现"
     U"\n    if element.wait(timeout=10):"
@@ -53,7 +53,7 @@ constexpr std::u32string_view kTryEnd =
     U"\n"
     U"\n# 获取元素详细信息:"
     U"\nelement = ";
-constexpr std::u32string_view kInfo =
+constexpr Fixed kInfo =
     U"\nif element.exists():"
     U"\n    info = element.info"
     U"\n    print(f'元素信息: {info}')";

@@ -44,6 +44,18 @@ py::handle make_template(std::initializer_list<Item> items);
 // A new dict with the items of the exact dict `d`, in order.
 py::dict copy(py::handle d);
 
+// Runs `work` as a call of the function `spec` would: an error leaving it
+// gets that function's traceback entry.
+template <class Work>
+void as_call(const Args &a, const FunctionSpec &spec, Work &&work) {
+    try {
+        work();
+    } catch (...) {
+        detail::restore_error(a.globals().ptr(), module_short_name(a), spec.qualname);
+        throw py::error_already_set();
+    }
+}
+
 // self.name(*args), looked up on `self` like a method call in Python.
 py::object call_method(py::handle self, py::handle name, std::initializer_list<py::handle> args);
 

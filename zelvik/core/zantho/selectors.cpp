@@ -4,6 +4,7 @@
 #include "text.hpp"
 #include "zantho.hpp"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string_view>
@@ -76,9 +77,11 @@ const Kinds &kinds() {
 
 // The records in the order appended; ranked() is the list sorted on priority
 // with a stable sort.
-class Selectors {
+class Records {
 public:
-    void append(const Kind &kind, py::dict record) { records_[size_++] = {kind.priority, std::move(record)}; }
+    void append(const Kind &kind, py::handle code, py::handle description = {}) {
+        records_[size_++] = {kind.priority, kind.record(code, description)};
+    }
 
     std::size_t size() const { return size_; }
 
@@ -96,10 +99,30 @@ private:
     std::size_t size_ = 0;
 };
 
+// Only the code of the best-ranked record: the first one appended with the
+// lowest priority.
+class BestCode {
+public:
+    void append(const Kind &kind, py::handle code, py::handle = {}) {
+        if (!size_++ || kind.priority < priority_) {
+            code_ = py::reinterpret_borrow<py::object>(code);
+            priority_ = kind.priority;
+        }
+    }
+
+    std::size_t size() const { return size_; }
+    py::object code() const { return code_; }
+
+private:
+    py::object code_;
+    int priority_ = 0;
+    std::size_t size_ = 0;
+};
+
 using Render = Text &(Text::*)(py::handle);
 
 // prefix + the rendered value + suffix, as one str.
-py::str compose(std::u32string_view prefix, Render render, py::handle value, std::u32string_view suffix) {
+py::str compose(const Fixed &prefix, Render render, py::handle value, const Fixed &suffix) {
     Text t;
     t << prefix;
     (t.*render)(value);
@@ -112,9 +135,19 @@ bool has_text(py::handle element) {
     return truthy(get(element, "text"_n)) && truthy(strip(item(element, "text"_n)));
 }
 
-// (bounds[a] + bounds[b]) // 2
+// (bounds[a] + bounds[b]) // 2, directly for a list of small ints.
 py::object center(py::handle bounds, int a, int b) {
-    py::object sum = item(bounds, py::int_(a)) + item(bounds, py::int_(b));
+    PyObject *list = bounds.ptr();
+    if (PyList_CheckExact(list) && PyList_GET_SIZE(list) > std::max(a, b)) {
+        PyObject *x = PyList_GET_ITEM(list, a), *y = PyList_GET_ITEM(list, b);
+        int overflow_x = 1, overflow_y = 1;
+        const long long vx = PyLong_CheckExact(x) ? PyLong_AsLongLongAndOverflow(x, &overflow_x) : 0;
+        const long long vy = PyLong_CheckExact(y) ? PyLong_AsLongLongAndOverflow(y, &overflow_y) : 0;
+        if (!overflow_x && !overflow_y) return py::int_((long long)(((__int128)vx + vy) >> 1));
+    }
+    py::object x = item(bounds, py::int_(a));
+    py::object y = item(bounds, py::int_(b));
+    py::object sum = x + y;
     PyObject *half = PyNumber_FloorDivide(sum.ptr(), py::int_(2).ptr());
     if (!half) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(half);
@@ -122,39 +155,38 @@ py::object center(py::handle bounds, int a, int b) {
 
 }  // namespace
 
-static py::object generate_selectors(const Args &a) {
-    py::handle element = a[1];
+// The steps of _generate_selectors, the selectors going to `selectors`.
+template <class Selectors>
+static void generate(py::handle element, Selectors &selectors) {
     const Kinds &kind = kinds();
-    Selectors selectors;
 
     if (truthy(get(element, "resource_id"_n))) {
         py::str code = compose(U"d(resourceId=\"", &Text::literal, item(element, "resource_id"_n), U"\")");
-        selectors.append(kind.resource_id, kind.resource_id.record(code));
+        selectors.append(kind.resource_id, code);
     }
 
     if (has_text(element)) {
         py::object text = strip(item(element, "text"_n));
         py::str code = compose(U"d(text=\"", &Text::literal, text, U"\")");
-        selectors.append(kind.text, kind.text.record(code, compose(U"文本定位 - 基于显示文本 '", &Text::plain, text, U"'")));
+        selectors.append(kind.text, code, compose(U"文本定位 - 基于显示文本 '", &Text::plain, text, U"'"));
         if (py::len(text) > 10) {
             py::object head = text[py::slice(std::nullopt, 8, std::nullopt)];
             py::object short_text = head + "..."_n;
             py::str contains_code = compose(U"d(textContains=\"", &Text::literal, head, U"\")");
-            selectors.append(kind.text_contains,
-                             kind.text_contains.record(contains_code,
-                                                       compose(U"文本包含定位 - 包含 '", &Text::plain, short_text, U"'")));
+            selectors.append(kind.text_contains, contains_code,
+                             compose(U"文本包含定位 - 包含 '", &Text::plain, short_text, U"'"));
         }
     }
 
     if (truthy(get(element, "content_desc"_n))) {
         py::str code = compose(U"d(description=\"", &Text::literal, item(element, "content_desc"_n), U"\")");
-        selectors.append(kind.content_desc, kind.content_desc.record(code));
+        selectors.append(kind.content_desc, code);
     }
 
     if (truthy(get(element, "class"_n))) {
         py::object class_name = item(element, "class"_n);
         py::str code = compose(U"d(className=\"", &Text::literal, class_name, U"\")");
-        selectors.append(kind.class_name, kind.class_name.record(code));
+        selectors.append(kind.class_name, code);
     }
 
     if (selectors.size() > 1) {
@@ -175,7 +207,7 @@ static py::object generate_selectors(const Args &a) {
             code.literal(item(element, "class"_n)) << U"\"";
             ++conditions;
         }
-        if (conditions >= 2) selectors.append(kind.combined, kind.combined.record((code << U")").str()));
+        if (conditions >= 2) selectors.append(kind.combined, (code << U")").str());
     }
 
     if (truthy(get(element, "bounds"_n))) {
@@ -189,10 +221,21 @@ static py::object generate_selectors(const Args &a) {
         description << U"坐标点击 - 点击位置 (";
         description.plain(center_x) << U", ";
         description.plain(center_y) << U")";
-        selectors.append(kind.coordinate, kind.coordinate.record(code.str(), description.str()));
+        py::str code_text = code.str();
+        selectors.append(kind.coordinate, code_text, description.str());
     }
+}
 
+static py::object generate_selectors(const Args &a) {
+    Records selectors;
+    generate(a[1], selectors);
     return selectors.ranked();
+}
+
+py::object best_selector_code(py::handle element) {
+    BestCode selectors;
+    generate(element, selectors);
+    return selectors.code();
 }
 
 const FunctionSpec kGenerateSelectors{

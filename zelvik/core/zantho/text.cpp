@@ -2,34 +2,32 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <string>
 
 namespace zv::zantho {
 
-char32_t *Text::reserve(std::size_t n) {
-    if (size_ + n > capacity_) {
-        const std::size_t capacity = std::max({capacity_ * 4, size_ + n, std::size_t{2048}});
-        std::unique_ptr<char32_t[]> heap(new char32_t[capacity]);
-        std::copy_n(data_, size_, heap.get());
-        heap_ = std::move(heap);
-        data_ = heap_.get();
-        capacity_ = capacity;
-    }
-    return data_ + size_;
+void Text::grow(std::size_t n) {
+    if (size_ + n <= capacity_) return;
+    const std::size_t capacity = std::max({capacity_ * 4, size_ + n, std::size_t{2048}});
+    std::unique_ptr<char32_t[]> heap(new char32_t[capacity]);
+    std::copy_n(data_, size_, heap.get());
+    heap_ = std::move(heap);
+    data_ = heap_.get();
+    capacity_ = capacity;
 }
 
-Text &Text::operator<<(std::u32string_view fixed) {
-    std::copy(fixed.begin(), fixed.end(), reserve(fixed.size()));
-    size_ += fixed.size();
-    return *this;
+void Text::append(const char32_t *s, std::size_t n) {
+    grow(n);
+    std::memcpy(data_ + size_, s, n * sizeof(char32_t));
+    size_ += n;
 }
 
 Text &Text::operator<<(long long n) {
     char digits[24];
     const char *end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-    char32_t *out = reserve((std::size_t)(end - digits));
-    for (const char *p = digits; p != end; ++p) *out++ = (char32_t)*p;
-    size_ += (std::size_t)(end - digits);
+    grow((std::size_t)(end - digits));
+    for (const char *p = digits; p != end; ++p) data_[size_++] = (char32_t)*p;
     return *this;
 }
 
@@ -37,13 +35,15 @@ Text &Text::operator<<(long long n) {
 // backslash and the double quote.
 static bool special(Py_UCS4 c, bool quotes) { return c < 0x20 || c == 0x7f || (quotes && (c == '\\' || c == '"')); }
 
+// Two plain loops, which the compiler vectorises.
 template <class Char>
-static bool copy_chars(const Char *in, std::size_t n, char32_t *out, int escape, bool quotes) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const Py_UCS4 c = in[i];
-        if (escape && special(c, quotes)) return false;
-        out[i] = (char32_t)c;
+static bool copy_chars(const Char *in, std::size_t n, char32_t *out, bool escape, bool quotes) {
+    if (escape) {
+        bool found = false;
+        for (std::size_t i = 0; i < n; ++i) found |= special(in[i], quotes);
+        if (found) return false;
     }
+    std::copy_n(in, n, out);
     return true;
 }
 
@@ -53,26 +53,21 @@ bool Text::append_str(py::handle s, Escape escape) {
     if (PyUnicode_READY(p) < 0) throw py::error_already_set();
 #endif
     const auto n = (std::size_t)PyUnicode_GET_LENGTH(p);
-    char32_t *out = reserve(n);
-    const int e = escape != Escape::None;
-    const bool quotes = escape == Escape::Literal;
+    grow(n);
+    char32_t *out = data_ + size_;
+    const bool e = escape != Escape::None, quotes = escape == Escape::Literal;
     bool ok;
     switch (PyUnicode_KIND(p)) {
         case PyUnicode_1BYTE_KIND: ok = copy_chars(PyUnicode_1BYTE_DATA(p), n, out, e, quotes); break;
         case PyUnicode_2BYTE_KIND: ok = copy_chars(PyUnicode_2BYTE_DATA(p), n, out, e, quotes); break;
         default: ok = copy_chars(PyUnicode_4BYTE_DATA(p), n, out, e, quotes); break;
     }
-    if (ok) size_ += n;
+    if (ok && n) {
+        size_ += n;
+        // The limit of the str's kind, the smallest one that holds its characters.
+        bits_ |= PyUnicode_MAX_CHAR_VALUE(p);
+    }
     return ok;
-}
-
-// str(value) as an exact str.
-static py::object str_of(py::handle value) {
-    if (PyUnicode_CheckExact(value.ptr())) return py::reinterpret_borrow<py::object>(value);
-    auto s = py::reinterpret_steal<py::object>(PyObject_Str(value.ptr()));
-    if (s && !PyUnicode_CheckExact(s.ptr())) s = py::reinterpret_steal<py::object>(PyUnicode_FromObject(s.ptr()));
-    if (!s) throw py::error_already_set();
-    return s;
 }
 
 bool Text::append_int(py::handle value) {
@@ -82,6 +77,15 @@ bool Text::append_int(py::handle value) {
     if (overflow) return false;
     *this << n;
     return true;
+}
+
+// str(value) as an exact str.
+static py::object str_of(py::handle value) {
+    if (PyUnicode_CheckExact(value.ptr())) return py::reinterpret_borrow<py::object>(value);
+    auto s = py::reinterpret_steal<py::object>(PyObject_Str(value.ptr()));
+    if (s && !PyUnicode_CheckExact(s.ptr())) s = py::reinterpret_steal<py::object>(PyUnicode_FromObject(s.ptr()));
+    if (!s) throw py::error_already_set();
+    return s;
 }
 
 Text &Text::insert(py::handle value, Escape escape) {
@@ -110,9 +114,15 @@ Text &Text::number(py::handle value) {
 }
 
 py::str Text::str() const {
-    PyObject *s = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, data_, (Py_ssize_t)size_);
+    auto s = py::reinterpret_steal<py::str>(PyUnicode_New((Py_ssize_t)size_, std::min<Py_UCS4>(bits_, 0x10ffff)));
     if (!s) throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(s);
+    void *out = PyUnicode_DATA(s.ptr());
+    switch (PyUnicode_KIND(s.ptr())) {
+        case PyUnicode_1BYTE_KIND: std::copy_n(data_, size_, (Py_UCS1 *)out); break;
+        case PyUnicode_2BYTE_KIND: std::copy_n(data_, size_, (Py_UCS2 *)out); break;
+        default: std::memcpy(out, data_, size_ * sizeof(char32_t)); break;
+    }
+    return s;
 }
 
 }  // namespace zv::zantho

@@ -19,14 +19,27 @@
 
 namespace zv::zantho {
 
+// Fixed text, with its characters or'ed together at compile time.
+struct Fixed {
+    std::u32string_view text;
+    Py_UCS4 bits;
+
+    consteval Fixed(const char32_t *s) : text(s), bits(0) {
+        for (char32_t c : text) bits |= c;
+    }
+};
+
 class Text {
 public:
     Text() = default;
     Text(const Text &) = delete;
     Text &operator=(const Text &) = delete;
 
-    // Fixed text of the generated code.
-    Text &operator<<(std::u32string_view fixed);
+    Text &operator<<(const Fixed &fixed) {
+        append(fixed.text.data(), fixed.text.size());
+        bits_ |= fixed.bits;
+        return *this;
+    }
     // A number in decimal.
     Text &operator<<(long long n);
 
@@ -49,13 +62,17 @@ private:
     // Appends the characters of `s`; false (and nothing appended) when
     // `escape` applies to one of them.
     bool append_str(py::handle s, Escape escape);
-    char32_t *reserve(std::size_t n);
+    void append(const char32_t *s, std::size_t n);
+    void grow(std::size_t n);
 
     static constexpr std::size_t kInline = 256;
     char32_t inline_[kInline];
     std::unique_ptr<char32_t[]> heap_;
     char32_t *data_ = inline_;
     std::size_t size_ = 0, capacity_ = kInline;
+    // The characters or'ed together: the str's kind depends on whether the
+    // largest character exceeds 0x7f, 0xff or 0xffff, and so does this.
+    Py_UCS4 bits_ = 0;
 };
 
 }  // namespace zv::zantho

@@ -13,4 +13,8 @@ extern const FunctionSpec kBuildFullCode;
 extern const FunctionSpec kGetElementSummary;
 extern const FunctionSpec kGenerateBatchCode;
 
+// _generate_selectors(element)[0]["code"] for an exact dict, without building
+// the records; empty when the element has no selector.
+py::object best_selector_code(py::handle element);
+
 }  // namespace zv::zantho
