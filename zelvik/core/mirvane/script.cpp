@@ -10,6 +10,7 @@
 // go straight into the script text instead of through lists of str.
 #include "mirvane.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <string>
@@ -34,6 +35,8 @@ struct Code {  // str(value) as is
 };
 
 void put(std::string &out, std::string_view s) { out += s; }
+template <std::size_t N>
+void put(std::string &out, const char (&s)[N]) { out.append(s, N - 1); }
 void put(std::string &out, Lit p) { text::literal(out, p.value); }
 void put(std::string &out, LitText p) { text::escape_literal(out, p.utf8); }
 void put(std::string &out, Com p) { text::comment(out, p.value); }
@@ -167,8 +170,8 @@ void as_call(const Args &a, const FunctionSpec &spec, Work &&work) {
 // directly, anything else is called.
 template <class Own, class... A>
 void generate(Lines &out, py::handle self, py::handle name, const FunctionSpec &spec, Own own, const A &...args) {
-    py::object method = self.attr(name);
-    if (!is_bound_method(method, self, spec)) return out.extend(method(args...));
+    py::object method;
+    if (!own_method(self, name, spec, method)) return out.extend(method(args...));
     as_call(out.args(), spec, [&] { own(out, self, args...); });
 }
 
@@ -200,11 +203,14 @@ std::optional<std::string> element_locator(py::handle element_info) {
 // as text when true.
 static std::optional<std::string> locator_for(const Args &a, py::handle self, py::handle element_info) {
     if (!truthy(element_info)) return std::nullopt;
-    py::object method = self.attr("_generate_element_locator"_n);
-    if (is_bound_method(method, self, kGenerateElementLocator) && PyDict_CheckExact(element_info.ptr())) {
-        std::optional<std::string> locator;
-        as_call(a, kGenerateElementLocator, [&] { locator = element_locator(element_info); });
-        return locator;
+    py::object method;
+    if (own_method(self, "_generate_element_locator"_n, kGenerateElementLocator, method)) {
+        if (PyDict_CheckExact(element_info.ptr())) {
+            std::optional<std::string> locator;
+            as_call(a, kGenerateElementLocator, [&] { locator = element_locator(element_info); });
+            return locator;
+        }
+        method = self.attr("_generate_element_locator"_n);  // refuses element_info as the call does
     }
     py::object locator = method(element_info);
     if (!truthy(locator)) return std::nullopt;
@@ -340,7 +346,7 @@ static py::object generate_uiautomator2_script(const Args &a) {
         s += "    # 连接默认设备\n    d = u2.connect()\n";
     }
     s += "\n    print(\"开始执行录制的操作...\")\n\n";
-    s.reserve(s.size() + 160 * count);
+    s.reserve(s.size() + 160 * std::min<std::size_t>(count, 100000));  // a typical step's size
 
     // The steps, each after the recorded pause before it.
     Lines steps(a, s);
@@ -353,8 +359,8 @@ static py::object generate_uiautomator2_script(const Args &a) {
             steps.add("time.sleep(", d, ")  # 等待 ", d, " 秒");
         }
         ++i;
-        py::object method = self.attr("_generate_action_code"_n);
-        if (is_bound_method(method, self, kGenerateActionCode)) {
+        py::object method;
+        if (own_method(self, "_generate_action_code"_n, kGenerateActionCode, method)) {
             const std::string step_num = std::to_string(i);
             as_call(a, kGenerateActionCode, [&] { action_code(steps, self, action, step_num); });
         } else {
