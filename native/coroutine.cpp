@@ -34,10 +34,19 @@ static PyObject *awaitable_iter(PyObject *o) {
         return o;
     }
     if (PyGen_CheckExact(o)) {
-        PyObject *code = PyObject_GetAttrString(o, "gi_code");
-        long flags = code ? PyLong_AsLong(PyObject_GetAttrString(code, "co_flags")) : 0;
-        Py_XDECREF(code);
-        PyErr_Clear();
+        // A generator-based coroutine (types.coroutine) is its own iterator.
+        long flags = 0;
+        if (PyObject *code = PyObject_GetAttrString(o, "gi_code")) {
+            if (PyObject *f = PyObject_GetAttrString(code, "co_flags")) {
+                flags = PyLong_AsLong(f);
+                Py_DECREF(f);
+            }
+            Py_DECREF(code);
+        }
+        if (flags == -1 || PyErr_Occurred()) {
+            PyErr_Clear();
+            flags = 0;
+        }
         if (flags & CO_ITERABLE_COROUTINE) {
             Py_INCREF(o);
             return o;
