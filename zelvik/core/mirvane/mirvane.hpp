@@ -31,6 +31,13 @@ py::object call(py::handle obj, py::handle name, const A &...args) {
     return py::reinterpret_steal<py::object>(r);
 }
 
+// `callable(**kwargs)`, `kwargs` a dict, called as the interpreter calls it.
+inline py::object call_kw(py::handle callable, py::handle kwargs) {
+    PyObject *r = PyObject_Call(callable.ptr(), py::tuple().ptr(), kwargs.ptr());
+    if (!r) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(r);
+}
+
 // `mapping.get(key, fallback)`; an exact dict is read directly.
 inline py::object get(py::handle mapping, py::handle key, py::handle fallback) {
     if (!PyDict_CheckExact(mapping.ptr())) return call(mapping, "get"_n, key, fallback);

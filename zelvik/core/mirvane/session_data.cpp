@@ -26,8 +26,8 @@ static py::object import_session_data(const Args &a) {
         py::object start_time = get(session_data, "start_time"_n, py::none());
         py::list actions;
         for (py::handle action_data : get(session_data, "actions"_n, py::list())) {
-            py::dict fields(py::reinterpret_borrow<py::object>(action_data));  // dict(action_data)
-            actions.append(a.global("RecordedAction"_n)(**fields));
+            py::dict fields(py::reinterpret_borrow<py::object>(action_data));  // dict(action_data) unless a dict
+            actions.append(call_kw(a.global("RecordedAction"_n), fields));
         }
         self.attr("current_session_id"_n) = session_id;
         self.attr("device_info"_n) = device_info;
