@@ -1,0 +1,102 @@
+"""The native function objects behave like Python functions."""
+import inspect
+import pickle
+import traceback
+import types
+
+import pytest
+
+zantho = pytest.importorskip("zelvik.core.zantho")
+CodeGenerator = zantho.CodeGenerator
+
+
+def test_functions_bind_like_python_functions():
+    gen = CodeGenerator()
+    func = CodeGenerator.__dict__["_get_element_summary"]
+    assert CodeGenerator._get_element_summary is func
+    bound = gen._get_element_summary
+    assert isinstance(bound, types.MethodType)
+    assert bound.__func__ is func and bound.__self__ is gen
+    assert bound({"class": "A"}) == func(gen, {"class": "A"}) == func(self=gen, element={"class": "A"})
+    assert repr(func).startswith("<function CodeGenerator._get_element_summary at 0x")
+
+
+def test_function_metadata_is_writable_like_python():
+    func = CodeGenerator.__dict__["generate_batch_code"]
+    assert func.__name__ == "generate_batch_code"
+    assert func.__qualname__ == "CodeGenerator.generate_batch_code"
+    assert func.__module__ == "zelvik.core.zantho"
+    func.custom = 1
+    assert func.__dict__["custom"] == 1
+    del func.custom
+    with pytest.raises(TypeError):
+        func.__name__ = 3
+
+
+def test_signature_and_defaults():
+    func = CodeGenerator.generate_element_code
+    assert func.__defaults__ == (None,)
+    assert str(inspect.signature(func)) == "(self, element, options=None)"
+    assert str(inspect.signature(CodeGenerator().generate_element_code)) == "(element, options=None)"
+
+
+def test_classes_are_plain():
+    assert type(CodeGenerator) is type
+    assert CodeGenerator.__mro__ == (CodeGenerator, object)
+    gen = CodeGenerator()
+    gen.anything = 1
+    assert vars(gen) == {"anything": 1}
+    assert pickle.loads(pickle.dumps(gen)).__class__ is CodeGenerator
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda g: g.generate_batch_code(), "generate_batch_code() takes exactly 2 positional arguments (1 given)"),
+        (lambda g: g.generate_batch_code([], []), "generate_batch_code() takes exactly 2 positional arguments (3 given)"),
+        (lambda g: g.generate_element_code(), "generate_element_code() takes at least 2 positional arguments (1 given)"),
+        (lambda g: g.generate_element_code({}, {}, {}),
+         "generate_element_code() takes at most 3 positional arguments (4 given)"),
+        (lambda g: g.generate_batch_code(elements=[], x=1), "generate_batch_code() got an unexpected keyword argument 'x'"),
+        (lambda g: g.generate_batch_code([], elements=[]),
+         "generate_batch_code() got multiple values for keyword argument 'elements'"),
+        (lambda g: CodeGenerator.__init__(), "__init__() takes exactly one argument (0 given)"),
+        (lambda g: CodeGenerator.__init__(g, 1), "__init__() takes exactly one argument (2 given)"),
+        (lambda g: CodeGenerator.__init__(self=g), "__init__() takes no keyword arguments"),
+        (lambda g: g.generate_batch_code(None),
+         "Argument 'elements' has incorrect type (expected list, got NoneType)"),
+        (lambda g: g.generate_batch_code(()), "Argument 'elements' has incorrect type (expected list, got tuple)"),
+    ],
+)
+def test_argument_errors(call, message):
+    with pytest.raises(TypeError) as info:
+        call(CodeGenerator())
+    assert str(info.value) == message
+
+
+def test_subclass_of_builtin_refused_with_note():
+    class MyList(list):
+        pass
+
+    with pytest.raises(TypeError) as info:
+        CodeGenerator().generate_batch_code(MyList())
+    text = str(info.value)
+    assert text.startswith("Argument 'elements' has incorrect type (expected list, got MyList). ")
+    assert text.endswith(".") and "ubclass" in text
+
+
+def test_errors_carry_a_traceback_entry_for_the_native_function():
+    with pytest.raises(IndexError) as info:
+        CodeGenerator()._generate_selectors({"bounds": [1]})
+    last = traceback.extract_tb(info.value.__traceback__)[-1]
+    assert last.filename == "zelvik/core/zantho"
+    assert last.name == "zelvik.core.zantho.CodeGenerator._generate_selectors"
+
+
+def test_endless_recursion_through_native_methods_raises_recursion_error():
+    class Loop(CodeGenerator):
+        def _generate_selectors(self, element):
+            return self.generate_element_code(element)
+
+    with pytest.raises(RecursionError):
+        Loop().generate_element_code({"text": "x"})
