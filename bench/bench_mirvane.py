@@ -320,10 +320,11 @@ def memory():
     for name, call in calls.items():
         if name == "record_action":
             sink.start_recording("d")
+        tracemalloc.start()
         for _ in range(WARM_UP):
             call()
+        sink.actions.clear()
         gc.collect()
-        tracemalloc.start()
         before = tracemalloc.get_traced_memory()[0]
         for _ in range(CALLS):
             call()
