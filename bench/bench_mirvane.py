@@ -268,7 +268,7 @@ def compare(data):
     tn, tp = best(15, native.generate_script, plain.generate_script)
     print(f"generate_script      native {tn * 1e3:8.2f} ms   plain Python {tp * 1e3:8.2f} ms   {tp / tn:5.2f}x")
     target_n, target_p = mirvane.ActionRecorder(), PyActionRecorder()
-    tn_e, tp_e = best(5, native.export_session_data, plain.export_session_data)
+    tn_e, tp_e = best(9, native.export_session_data, plain.export_session_data)
     tn_i, tp_i = best(15, lambda: target_n.import_session_data(exported),
                       lambda: target_p.import_session_data(exported))
     print(f"export_session_data  native {tn_e * 1e3:8.2f} ms   plain Python {tp_e * 1e3:8.2f} ms   {tp_e / tn_e:5.2f}x")
