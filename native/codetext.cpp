@@ -45,10 +45,20 @@ void escape(std::string &out, std::string_view s) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
         const auto c = (unsigned char)s[i];
-        const bool special = c < 0x20 || c == 0x7f || (Quotes && (c == '\\' || c == '"'));
+        // A lone surrogate (kept through surrogatepass) cannot stand in source text.
+        const bool surrogate = c == 0xED && i + 2 < s.size() && ((unsigned char)s[i + 1] & 0xE0) == 0xA0;
+        const bool special = c < 0x20 || c == 0x7f || surrogate || (Quotes && (c == '\\' || c == '"'));
         if (!special) continue;
         out.append(s.data() + start, i - start);
         start = i + 1;
+        if (surrogate) {
+            const unsigned cp = ((c & 0x0Fu) << 12) | (((unsigned char)s[i + 1] & 0x3Fu) << 6) | ((unsigned char)s[i + 2] & 0x3Fu);
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 15];
+            i += 2;
+            start = i + 1;
+            continue;
+        }
         switch (c) {
             case '\\': out += "\\\\"; break;
             case '"': out += "\\\""; break;
@@ -76,11 +86,13 @@ void comment(std::string &out, py::handle value) { escape_comment(out, Utf8(valu
 void number(std::string &out, py::handle value) {
     PyObject *v = value.ptr();
     PyObject *s;
-    if (v == Py_None || PyLong_Check(v) || PyFloat_Check(v)) {
-        PyObject *spec = PyUnicode_FromStringAndSize("", 0);
-        if (!spec) throw py::error_already_set();
-        s = PyObject_Format(v, spec);
-        Py_DECREF(spec);
+    // format(v, "") of the built-in type: a subclass cannot format itself into code.
+    if (v == Py_None || PyBool_Check(v)) {
+        s = PyObject_Repr(v);
+    } else if (PyLong_Check(v)) {
+        s = PyLong_Type.tp_repr(v);
+    } else if (PyFloat_Check(v)) {
+        s = PyFloat_Type.tp_repr(v);
     } else {
         s = PyObject_Repr(v);
     }

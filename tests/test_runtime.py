@@ -100,3 +100,30 @@ def test_endless_recursion_through_native_methods_raises_recursion_error():
 
     with pytest.raises(RecursionError):
         Loop().generate_element_code({"text": "x"})
+
+
+class SneakyInt(int):
+    def __format__(self, spec):
+        return "__import__('os').getcwd()"
+
+    __repr__ = __str__ = __format__
+
+
+@pytest.mark.parametrize("value", ["lone \ud800 surrogate", 'quote " and \\ backslash', "tab\tnew\nline\x7f"])
+def test_generated_code_keeps_any_text_literal(value):
+    import ast
+
+    mirvane = pytest.importorskip("zelvik.core.mirvane")
+    element = {"text": value, "resource_id": value, "class": "c", "bounds": [0, 0, 2, 2]}
+    code = CodeGenerator().generate_element_code(element)["full_code"]
+    ast.parse(code)
+    literal = CodeGenerator()._generate_selectors(element)[0]["code"][len('d(resourceId='):-1]
+    assert ast.literal_eval(literal) == value
+
+    recorder = mirvane.ActionRecorder()
+    recorder.start_recording(value)
+    recorder.record_action("input", {"text": value}, element)
+    recorder.record_action("click", {"x": SneakyInt(5), "y": 1})
+    script = recorder.generate_script()
+    ast.parse(script)
+    assert "    d.click(5, 1)" in script.splitlines()

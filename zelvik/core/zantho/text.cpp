@@ -31,9 +31,11 @@ Text &Text::operator<<(long long n) {
     return *this;
 }
 
-// The characters zv::text escapes: controls and DEL, and for literals the
-// backslash and the double quote.
-static bool special(Py_UCS4 c, bool quotes) { return c < 0x20 || c == 0x7f || (quotes && (c == '\\' || c == '"')); }
+// The characters zv::text escapes: controls, DEL and lone surrogates, and for
+// literals the backslash and the double quote.
+static bool special(Py_UCS4 c, bool quotes) {
+    return c < 0x20 || c == 0x7f || (c >= 0xD800 && c <= 0xDFFF) || (quotes && (c == '\\' || c == '"'));
+}
 
 // Two plain loops, which the compiler vectorises.
 template <class Char>
