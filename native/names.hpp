@@ -1,7 +1,7 @@
 // Interned Python strings for names and keys used on hot paths.
 //
 //   self.attr("_parse_bounds"_n)      attribute lookup without building a str
-//   zv::set(record, "class"_n, value) dict insertion with an interned key
+//   zv::put(record, "class"_n, value) dict insertion with an interned key
 //
 // Each literal is interned once per process and kept for its lifetime.
 #pragma once

@@ -6,5 +6,6 @@
 #include "errors.hpp"
 #include "function.hpp"
 #include "module.hpp"
+#include "objects.hpp"
 #include "pyobj.hpp"
 #include "recursion.hpp"

@@ -72,7 +72,7 @@ static py::object stop_recording(const Args &a) {
 }
 
 // value.copy() if value else None
-static py::object copy_or_none(py::handle value) { return truthy(value) ? call(value, "copy"_n) : py::none(); }
+static py::object copy_or_none(py::handle value) { return truthy(value) ? call_method(value, "copy"_n) : py::none(); }
 
 static py::object record_action(const Args &a) {
     py::handle self = a[0], action_type = a[1], params = a[2], element_info = a[3], coordinates = a[4];
@@ -83,9 +83,9 @@ static py::object record_action(const Args &a) {
     py::object relative_timestamp = truthy(start_time) ? current_time - start_time : py::int_(0);
 
     py::object action = a.global("RecordedAction"_n)(
-        "action_type"_a = action_type, "timestamp"_a = relative_timestamp, "params"_a = call(params, "copy"_n),
+        "action_type"_a = action_type, "timestamp"_a = relative_timestamp, "params"_a = call_method(params, "copy"_n),
         "element_info"_a = copy_or_none(element_info), "coordinates"_a = copy_or_none(coordinates));
-    call(self.attr("actions"_n), "append"_n, action);
+    call_method(self.attr("actions"_n), "append"_n, action);
     return py::bool_(true);
 }
 

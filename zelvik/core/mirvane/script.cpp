@@ -70,13 +70,6 @@ std::string num(py::handle value) {
     return s;
 }
 
-// a == b, with exact str compared directly.
-bool equal(py::handle a, py::handle b) {
-    if (PyUnicode_CheckExact(a.ptr()) && PyUnicode_CheckExact(b.ptr()))
-        return PyUnicode_Compare(a.ptr(), b.ptr()) == 0;
-    return a.equal(b);
-}
-
 // format(delay, ".2f"), with an exact float written directly.
 std::string two_decimals(py::handle delay) {
     std::string s;
@@ -100,7 +93,7 @@ bool greater(py::handle a, double number) {
 // not line.strip()
 bool blank(py::handle line) {
     PyObject *s = line.ptr();
-    if (!PyUnicode_CheckExact(s)) return !truthy(call(line, "strip"_n));
+    if (!PyUnicode_CheckExact(s)) return !truthy(call_method(line, "strip"_n));
     const int kind = PyUnicode_KIND(s);
     const void *data = PyUnicode_DATA(s);
     for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(s); i < n; ++i)
@@ -132,7 +125,7 @@ public:
     }
     // The lines returned by an overriding method.
     void extend(py::handle lines) {
-        if (!script_) return void(call(list_, "extend"_n, lines));
+        if (!script_) return void(call_method(list_, "extend"_n, lines));
         for (py::handle line : lines) {
             if (blank(line)) {
                 *script_ += '\n';
@@ -153,18 +146,6 @@ private:
     std::string *script_ = nullptr;
     py::list list_;
 };
-
-// Runs `work` as the call of `spec` would: an error leaving it gets that
-// function's traceback entry.
-template <class Work>
-void as_call(const Args &a, const FunctionSpec &spec, Work &&work) {
-    try {
-        work();
-    } catch (...) {
-        detail::restore_error(a.globals().ptr(), module_short_name(a), spec.qualname);
-        throw py::error_already_set();
-    }
-}
 
 // out.extend(self.<name>(args...)): the recorder's own `spec` runs `own`
 // directly, anything else is called.
@@ -294,7 +275,7 @@ static void action_code(Lines &out, py::handle self, py::handle action, std::str
     out.add("# 步骤 ", step_num, ": ", Com{action_type});
     const Kind *kind = nullptr;
     for (const Kind &k : kinds) {
-        if (equal(action_type, k.type)) {
+        if (equals(action_type, k.type)) {
             kind = &k;
             break;
         }
@@ -311,7 +292,7 @@ static void action_code(Lines &out, py::handle self, py::handle action, std::str
 static py::object generate_script(const Args &a) {
     py::handle self = a[0], script_type = a[1];
     if (!truthy(self.attr("actions"_n))) return py::reinterpret_borrow<py::object>("# 没有录制的操作"_n);
-    if (equal(script_type, "uiautomator2"_n)) return call(self, "_generate_uiautomator2_script"_n);
+    if (equals(script_type, "uiautomator2"_n)) return call_method(self, "_generate_uiautomator2_script"_n);
     return line("# 不支持的脚本类型: ", Code{script_type});
 }
 
@@ -320,7 +301,7 @@ static py::object generate_uiautomator2_script(const Args &a) {
 
     // Header: a docstring with the session's details.
     py::object start_time = self.attr("start_time"_n);
-    py::object time_text = truthy(start_time) ? call(a.global("datetime"_n).attr("fromtimestamp"_n)(start_time),
+    py::object time_text = truthy(start_time) ? call_method(a.global("datetime"_n).attr("fromtimestamp"_n)(start_time),
                                                      "strftime"_n, py::str("%Y-%m-%d %H:%M:%S"))
                                               : py::str("Unknown");
     std::string s = "\"\"\"\n自动生成的uiautomator2脚本\n录制时间: ";

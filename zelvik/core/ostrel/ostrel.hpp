@@ -43,25 +43,7 @@ inline py::list list_of(std::initializer_list<py::handle> items) {
     return l;
 }
 
-// `fn(*args)`
-template <class... A>
-py::object call(py::handle fn, A... args) {
-    PyObject *argv[] = {py::handle(args).ptr()...};
-    PyObject *r = PyObject_Vectorcall(fn.ptr(), argv, sizeof...(A), nullptr);
-    if (!r) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(r);
-}
 
-// `self.name(*args)`. Also the form to await: no accessor or bound method
-// outlives the call (temporaries of a co_await expression stay alive while
-// the coroutine is suspended, out of the garbage collector's sight).
-template <class... A>
-py::object call_method(py::handle self, py::handle name, A... args) {
-    PyObject *argv[] = {self.ptr(), py::handle(args).ptr()...};
-    PyObject *r = PyObject_VectorcallMethod(name.ptr(), argv, 1 + sizeof...(A), nullptr);
-    if (!r) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(r);
-}
 
 // subprocess.run(command, **kwargs), the module global `subprocess` read now.
 inline py::object run(const Args &a, std::initializer_list<py::handle> command,
@@ -81,12 +63,6 @@ inline py::object run(const Args &a, std::initializer_list<py::handle> command,
     return py::reinterpret_steal<py::object>(r);
 }
 
-// `key in container`
-inline bool contains(py::handle container, py::handle key) {
-    int r = PySequence_Contains(container.ptr(), key.ptr());
-    if (r < 0) throw py::error_already_set();
-    return r == 1;
-}
 
 // `mapping[key] if key in mapping else <null>`; an exact dict with a str key
 // answers with one lookup.
@@ -100,28 +76,8 @@ inline py::object lookup(py::handle mapping, py::handle key) {
     return mapping[key];
 }
 
-// `del container[key]`
-inline void del_item(py::handle container, py::handle key) {
-    if (PyObject_DelItem(container.ptr(), key.ptr()) < 0) throw py::error_already_set();
-}
 
-// `bool(value)`
-inline bool truthy(py::handle value) {
-    int r = PyObject_IsTrue(value.ptr());
-    if (r < 0) throw py::error_already_set();
-    return r == 1;
-}
 
-// `mapping.get(key, fallback)`, or `mapping.get(key)` without a fallback; an
-// exact dict answers directly.
-inline py::object get(py::handle mapping, py::handle key, py::handle fallback = py::handle()) {
-    if (PyDict_CheckExact(mapping.ptr())) {
-        PyObject *v = PyDict_GetItemWithError(mapping.ptr(), key.ptr());
-        if (!v && PyErr_Occurred()) throw py::error_already_set();
-        return py::reinterpret_borrow<py::object>(v ? v : fallback ? fallback.ptr() : Py_None);
-    }
-    return fallback ? call_method(mapping, "get"_n, key, fallback) : call_method(mapping, "get"_n, key);
-}
 
 // `a > b`, the comparison's own result.
 inline py::object greater(py::handle a, py::handle b) {

@@ -51,7 +51,7 @@ static py::object generate_batch_code(const Args &a) {
             as_call(a, kGenerateSelectors, [&] { best_selector = best_selector_code(element); });
             if (!best_selector) continue;
         } else {
-            py::object selectors = method ? method(element) : call_method(self, "_generate_selectors"_n, {element});
+            py::object selectors = method ? method(element) : call_method(self, "_generate_selectors"_n, element);
             if (!truthy(selectors)) continue;
             best_selector = item(item(selectors, py::int_(0)), "code"_n);
         }

@@ -11,14 +11,14 @@ static py::object generate_element_code(const Args &a) {
     py::handle self = a[0], element = a[1];
     if (!truthy(element)) raise(PyExc_ValueError, "元素信息不能为空");
     py::object options = truthy(a[2]) ? py::reinterpret_borrow<py::object>(a[2]) : py::dict();
-    py::object selectors = call_method(self, "_generate_selectors"_n, {element});
-    py::object operations = call_method(self, "_generate_operations"_n, {element, options});
-    py::object full_code = call_method(self, "_build_full_code"_n, {selectors, operations, element});
+    py::object selectors = call_method(self, "_generate_selectors"_n, element);
+    py::object operations = call_method(self, "_generate_operations"_n, element, options);
+    py::object full_code = call_method(self, "_build_full_code"_n, selectors, operations, element);
     py::dict result;
     put(result, "selectors"_n, selectors);
     put(result, "operations"_n, operations);
     put(result, "full_code"_n, full_code);
-    put(result, "element_info"_n, call_method(self, "_get_element_summary"_n, {element}));
+    put(result, "element_info"_n, call_method(self, "_get_element_summary"_n, element));
     return result;
 }
 

@@ -13,17 +13,6 @@
 
 namespace zv::zantho {
 
-// d.get(key) and d.get(key, fallback), `d` an exact dict.
-py::object get(py::handle d, py::handle key);
-py::object get(py::handle d, py::handle key, py::handle fallback);
-// obj[key]
-py::object item(py::handle obj, py::handle key);
-// d[key] = value, `d` an exact dict.
-void put(py::handle d, py::handle key, py::handle value);
-// bool(value)
-bool truthy(py::handle value);
-// value in container
-bool contains(py::handle container, py::handle value);
 // The characters of `value` when it is an exact str of ASCII text only.
 std::optional<std::string_view> ascii(py::handle value);
 // value.strip()
@@ -44,19 +33,5 @@ py::handle make_template(std::initializer_list<Item> items);
 // A new dict with the items of the exact dict `d`, in order.
 py::dict copy(py::handle d);
 
-// Runs `work` as a call of the function `spec` would: an error leaving it
-// gets that function's traceback entry.
-template <class Work>
-void as_call(const Args &a, const FunctionSpec &spec, Work &&work) {
-    try {
-        work();
-    } catch (...) {
-        detail::restore_error(a.globals().ptr(), module_short_name(a), spec.qualname);
-        throw py::error_already_set();
-    }
-}
-
-// self.name(*args), looked up on `self` like a method call in Python.
-py::object call_method(py::handle self, py::handle name, std::initializer_list<py::handle> args);
 
 }  // namespace zv::zantho

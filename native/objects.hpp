@@ -1,0 +1,94 @@
+// Small object operations with Python semantics, shared by the modules.
+//
+// Exact dicts (element records, device records) are read and written
+// directly, which is the same behaviour as the method call it stands for.
+#pragma once
+
+#include "errors.hpp"
+#include "function.hpp"
+
+namespace zv {
+
+// bool(value)
+inline bool truthy(py::handle value) {
+    const int r = PyObject_IsTrue(value.ptr());
+    if (r < 0) throw py::error_already_set();
+    return r == 1;
+}
+
+// item in container
+inline bool contains(py::handle container, py::handle item) {
+    const int r = PySequence_Contains(container.ptr(), item.ptr());
+    if (r < 0) throw py::error_already_set();
+    return r == 1;
+}
+
+// bool(a == b), as an `if` tests it.
+inline bool equals(py::handle a, py::handle b) {
+    const int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
+    if (r < 0) throw py::error_already_set();
+    return r == 1;
+}
+
+// fn(*args)
+template <class... A>
+py::object call(py::handle fn, const A &...args) {
+    PyObject *argv[] = {nullptr, py::handle(args).ptr()...};
+    PyObject *r = PyObject_Vectorcall(fn.ptr(), argv + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+    if (!r) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(r);
+}
+
+// obj.name(*args), looked up and called as the interpreter calls a method.
+// Also the form to await: no accessor or bound method outlives the call.
+template <class... A>
+py::object call_method(py::handle obj, py::handle name, const A &...args) {
+    PyObject *argv[] = {obj.ptr(), py::handle(args).ptr()...};
+    PyObject *r = PyObject_VectorcallMethod(name.ptr(), argv, 1 + sizeof...(A), nullptr);
+    if (!r) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(r);
+}
+
+// mapping.get(key, fallback), or mapping.get(key) without a fallback.
+inline py::object get(py::handle mapping, py::handle key, py::handle fallback = py::handle()) {
+    if (PyDict_CheckExact(mapping.ptr())) {
+        PyObject *v = PyDict_GetItemWithError(mapping.ptr(), key.ptr());
+        if (!v && PyErr_Occurred()) throw py::error_already_set();
+        return py::reinterpret_borrow<py::object>(v ? v : fallback ? fallback.ptr() : Py_None);
+    }
+    return fallback ? call_method(mapping, "get"_n, key, fallback) : call_method(mapping, "get"_n, key);
+}
+
+// obj[key]
+inline py::object item(py::handle obj, py::handle key) {
+    PyObject *v = PyObject_GetItem(obj.ptr(), key.ptr());
+    if (!v) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(v);
+}
+
+// obj[key] = value
+inline void put(py::handle obj, py::handle key, py::handle value) {
+    const int r = PyDict_CheckExact(obj.ptr()) ? PyDict_SetItem(obj.ptr(), key.ptr(), value.ptr())
+                                                : PyObject_SetItem(obj.ptr(), key.ptr(), value.ptr());
+    if (r < 0) throw py::error_already_set();
+}
+
+// del obj[key]
+inline void del_item(py::handle obj, py::handle key) {
+    if (PyObject_DelItem(obj.ptr(), key.ptr()) < 0) throw py::error_already_set();
+}
+
+// Runs `work` as a call of the function `spec` would run: an error leaving it
+// gets that function's traceback entry. For a module running its own method
+// directly instead of calling it through `self`.
+template <class Work>
+void as_call(const Args &a, const FunctionSpec &spec, Work &&work) {
+    try {
+        work();
+    } catch (...) {
+        detail::restore_error(a.globals().ptr(), module_short_name(a), spec.qualname);
+        throw py::error_already_set();
+    }
+}
+
+}  // namespace zv
