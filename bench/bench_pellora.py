@@ -214,17 +214,17 @@ class PlainAnalyzer:
 # ---------------------------------------------------------------- timing
 
 
-def best(fn, repeat=7, number=1):
-    """Best time of one call, in seconds; results are freed outside the timing."""
-    times = []
+def best_of_both(native, plain, repeat=15):
+    """The best time of each (seconds), the two taking turns so that a busy
+    machine skews neither side; results are freed outside the timing."""
+    best = [float("inf"), float("inf")]
     for _ in range(repeat):
-        kept = []
-        t = time.perf_counter()
-        for _ in range(number):
-            kept.append(fn())
-        times.append((time.perf_counter() - t) / number)
-        del kept
-    return min(times)
+        for k, fn in enumerate((native, plain)):
+            t = time.perf_counter()
+            kept = fn()
+            best[k] = min(best[k], time.perf_counter() - t)
+            del kept
+    return best
 
 
 def walk(record):
@@ -245,15 +245,14 @@ def bench_records(xml_text, nodes):
     native, plain = pellora.UIAnalyzer(None), PlainAnalyzer()
     root = ET.fromstring(xml_text)
     assert native._parse_xml_node(root) == plain._parse_xml_node(root)
-    t_native = best(lambda: native._parse_xml_node(root))
-    t_plain = best(lambda: plain._parse_xml_node(root))
+    t_native, t_plain = best_of_both(lambda: native._parse_xml_node(root), lambda: plain._parse_xml_node(root))
     ok = report("_parse_xml_node (records)", t_native, t_plain, "node", nodes, 6)
-    t_parse = best(lambda: ET.fromstring(xml_text))
+
     def parse_and_build():
         root = ET.fromstring(xml_text)
         return root, native._parse_xml_node(root)
 
-    t_both = best(parse_and_build)
+    t_both, t_parse = best_of_both(parse_and_build, lambda: ET.fromstring(xml_text))
     ratio = t_both / t_parse
     within = ratio <= 1.1
     print(f"{'ET.fromstring alone':<34} {t_parse / nodes * 1e9:9.1f} ns/node")
@@ -290,7 +289,7 @@ def bench_lookup(xml_text):
     def run(analyzer):
         return lambda: [analyzer.find_element_at_position(tree, x, y) for x, y in points]
 
-    ok = report("find_element_at_position", best(run(native)), best(run(plain)), "visit", visited[0], 4)
+    ok = report("find_element_at_position", *best_of_both(run(native), run(plain)), "visit", visited[0], 4)
 
     records = list(walk(tree))
     targets = [copy.deepcopy(r) for r in records[:: len(records) // 40]]
@@ -302,17 +301,17 @@ def bench_lookup(xml_text):
     def paths(analyzer):
         return lambda: [analyzer.get_element_path(tree, t) for t in targets]
 
-    ok &= report("get_element_path", best(paths(native), repeat=5), best(paths(plain), repeat=5), "visit",
-                 visits, 3)
+    ok &= report("get_element_path", *best_of_both(paths(native), paths(plain), repeat=7), "visit", visits, 3)
     return ok
 
 
 # ---------------------------------------------------------------- memory
 
 
-def traced_growth(step, rounds=1000):
-    """Traced memory growth (bytes) over `rounds` calls of step, after warming up."""
-    for _ in range(50):
+def traced_growth(step, rounds=1000, warm_up=50):
+    """Traced memory growth (bytes) over `rounds` calls of step, after warming up
+    (the interpreter's free lists and caches fill during the first calls)."""
+    for _ in range(warm_up):
         step()
     gc.collect()
     tracemalloc.start()
@@ -387,7 +386,7 @@ def bench_memory(xml_text):
             raise AssertionError("the capture was not cancelled")
         device.release.set()
 
-    capture_growth = traced_growth(lambda: loop.run_until_complete(cancelled_capture()))
+    capture_growth = traced_growth(lambda: loop.run_until_complete(cancelled_capture()), warm_up=3000)
     loop.run_until_complete(loop.shutdown_default_executor())
     loop.close()
     print(f"{'traced growth, 1,000 cancellations':<34} {capture_growth:+d} bytes")
