@@ -15,11 +15,12 @@ static void check_node(py::handle node) {
     raise(PyExc_TypeError, message);
 }
 
-// obj[key]
-static py::object item(py::handle obj, py::handle key) {
-    PyObject *v = PyObject_GetItem(obj.ptr(), key.ptr());
-    if (!v) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(v);
+// bool(a == b) with the full comparison also when a is b (a dict compares
+// its values then, which may run Python code).
+static bool compares_equal(py::handle a, py::handle b) {
+    PyObject *r = PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ);
+    if (!r) throw py::error_already_set();
+    return truthy(py::reinterpret_steal<py::object>(r));
 }
 
 // `left, top, right, bottom = value`, with the interpreter's errors.
@@ -92,7 +93,7 @@ struct PointSearch {
     py::object search_node(py::handle node) const {
         RecursionGuard guard;
         check_node(node);
-        if (!truthy(get(node, "bounds"_n, py::none()))) return py::none();
+        if (!truthy(get(node, "bounds"_n))) return py::none();
         py::object b[4];  // left, top, right, bottom
         unpack4(item(node, "bounds"_n), b);
         if (!(less_equal(b[0], x) && less_equal(x, b[2]) && less_equal(b[1], y) && less_equal(y, b[3])))
@@ -119,7 +120,7 @@ struct PathSearch {
         RecursionGuard guard;
         check_node(node);
         path.push_back(py::reinterpret_borrow<py::object>(node));
-        if (equals(node, target_element)) return true;
+        if (compares_equal(node, target_element)) return true;
         if (any_child(node, [&](py::handle child) { return find_path(child); })) return true;
         path.pop_back();
         return false;

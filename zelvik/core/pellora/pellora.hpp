@@ -44,19 +44,4 @@ bool is_timeout(const Args &a, py::error_already_set &e);
 // `raise Exception(prefix + str(e))` inside the handler of `e`.
 [[noreturn]] void raise_handling_text(py::error_already_set &e, const char *prefix);
 
-// objects.cpp
-
-// m.get(key, fallback); a direct read when `m` is an exact dict.
-py::object get(py::handle m, py::handle key, py::handle fallback);
-// d[key] = value, `d` an exact dict.
-void put(py::handle d, py::handle key, py::handle value);
-// bool(value)
-bool truthy(py::handle value);
-// item in container
-bool contains(py::handle container, py::handle item);
-// bool(a == b), as an `if` tests it.
-bool equals(py::handle a, py::handle b);
-// self.name(arg), the method found as the interpreter finds it for a call.
-py::object call_method(py::handle self, py::handle name, py::handle arg);
-
 }  // namespace zv::pellora
