@@ -3,11 +3,13 @@
 namespace zv {
 
 // Native frames are larger than the interpreter's, so our own depth is also
-// capped at the Python recursion limit, whatever the C limit of the version.
+// capped: at the Python recursion limit, and at a depth the C stack of any
+// thread holds whatever that limit is raised to.
 static thread_local int native_depth = 0;
+constexpr int kStackSafeDepth = 2000;
 
 bool RecursionGuard::enter(const char *where) {
-    if (native_depth >= Py_GetRecursionLimit()) {
+    if (native_depth >= Py_GetRecursionLimit() || native_depth >= kStackSafeDepth) {
         PyErr_Format(PyExc_RecursionError, "maximum recursion depth exceeded%s", where);
         return false;
     }

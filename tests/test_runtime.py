@@ -127,3 +127,22 @@ def test_generated_code_keeps_any_text_literal(value):
     script = recorder.generate_script()
     ast.parse(script)
     assert "    d.click(5, 1)" in script.splitlines()
+
+
+def test_deep_native_recursion_stops_before_the_c_stack_runs_out():
+    import sys
+
+    pellora = pytest.importorskip("zelvik.core.pellora")
+    node = {"bounds": [0, 0, 10, 10], "children": []}
+    top = node
+    for _ in range(300_000):
+        child = {"bounds": [0, 0, 10, 10], "children": []}
+        node["children"].append(child)
+        node = child
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(10**6)
+    try:
+        with pytest.raises(RecursionError):
+            pellora.UIAnalyzer(None).find_element_at_position(top, 1, 1)
+    finally:
+        sys.setrecursionlimit(limit)
