@@ -155,26 +155,10 @@ static bool declared_by(PyObject *f, const FunctionSpec &spec) {
 }
 
 bool own_method(py::handle self, py::handle name, const FunctionSpec &spec, py::object &found) {
-#if PY_VERSION_HEX < 0x030D0000
-    // Without binding a method found on the type, as LOAD_METHOD does.
-    PyObject *m = nullptr;
-    const int unbound = _PyObject_GetMethod(self.ptr(), name.ptr(), &m);
-    if (!m) throw py::error_already_set();
-    found = py::reinterpret_steal<py::object>(m);
-    if (!unbound) return false;
-    if (declared_by(m, spec)) return true;
-    descrgetfunc get = Py_TYPE(m)->tp_descr_get;
-    if (!get) return false;
-    PyObject *bound = get(m, self.ptr(), (PyObject *)Py_TYPE(self.ptr()));
-    if (!bound) throw py::error_already_set();
-    found = py::reinterpret_steal<py::object>(bound);
-    return false;
-#else
     PyObject *m = PyObject_GetAttr(self.ptr(), name.ptr());
     if (!m) throw py::error_already_set();
     found = py::reinterpret_steal<py::object>(m);
     return PyMethod_Check(m) && PyMethod_GET_SELF(m) == self.ptr() && declared_by(PyMethod_GET_FUNCTION(m), spec);
-#endif
 }
 
 // ---------------------------------------------------------------- binding
