@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,50 +21,7 @@ namespace zv::mirvane {
 namespace {
 
 // The script is built as code points and turned into one str at the end.
-class Text {
-public:
-    Text() = default;
-    Text(std::u32string_view s) { *this += s; }
-
-    std::size_t size() const { return size_; }
-    const char32_t *data() const { return data_.get(); }
-    operator std::u32string_view() const { return {data_.get(), size_}; }
-    void reserve(std::size_t n) {
-        if (n > capacity_) reallocate(n);
-    }
-
-    // Room for n more code points at the end, returned to be written.
-    char32_t *extend(std::size_t n) {
-        if (size_ + n > capacity_) reallocate(std::max(size_ + n, 2 * capacity_));
-        char32_t *at = data_.get() + size_;
-        size_ += n;
-        return at;
-    }
-    template <std::size_t N>
-    Text &operator+=(const char32_t (&s)[N]) {
-        std::copy_n(s, N - 1, extend(N - 1));
-        return *this;
-    }
-    Text &operator+=(std::u32string_view s) {
-        std::copy_n(s.data(), s.size(), extend(s.size()));
-        return *this;
-    }
-    Text &operator+=(char32_t c) {
-        *extend(1) = c;
-        return *this;
-    }
-
-private:
-    void reallocate(std::size_t capacity) {
-        auto data = std::make_unique_for_overwrite<char32_t[]>(capacity);
-        std::copy_n(data_.get(), size_, data.get());
-        data_ = std::move(data);
-        capacity_ = capacity;
-    }
-
-    std::unique_ptr<char32_t[]> data_;
-    std::size_t size_ = 0, capacity_ = 0;
-};
+using Text = std::u32string;
 
 // The str of `text`: written straight into a UCS-2 str when its largest
 // code point needs one (generated code: ASCII with CJK text).
@@ -77,8 +33,8 @@ py::str to_str(const Text &text) {
     auto *out = (Py_UCS2 *)PyUnicode_DATA(s);
     char32_t bits = 0;  // some code point >= 0x100 iff bits >= 0x100; all <= 0xFFFF iff bits <= 0xFFFF
     for (Py_ssize_t i = 0; i < n; ++i) {
-        bits |= text.data()[i];
-        out[i] = (Py_UCS2)text.data()[i];
+        bits |= text[i];
+        out[i] = (Py_UCS2)text[i];
     }
     if (bits >= 0x100 && bits <= 0xFFFF) return str;
     s = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), n);
@@ -94,12 +50,6 @@ py::object str_of(py::handle value) {
     return py::reinterpret_steal<py::object>(s);
 }
 
-// Appends n code units of any width.
-template <class C>
-void append(Text &out, const C *p, std::size_t n) {
-    std::copy_n(p, n, out.extend(n));
-}
-
 const char kHex[] = "0123456789abcdef";
 
 // Appends code points, escaped for a "..." literal (Quotes) or a # comment:
@@ -112,7 +62,7 @@ void escape(Text &out, const C *p, std::size_t n) {
         const char32_t c = p[i];
         const bool surrogate = c >= 0xD800 && c < 0xE000;
         if (!(c < 0x20 || c == 0x7f || surrogate || (Quotes && (c == '\\' || c == '"')))) continue;
-        append(out, p + start, i - start);
+        out.append(p + start, p + i);
         start = i + 1;
         if (surrogate) {
             out += U"\\u";
@@ -131,7 +81,7 @@ void escape(Text &out, const C *p, std::size_t n) {
                 out += (char32_t)kHex[c & 15];
         }
     }
-    append(out, p + start, n - start);
+    out.append(p + start, p + n);
 }
 
 // Appends the code points of a str, escaped as `Escape` says (0: as is).
@@ -141,7 +91,7 @@ void append_str(Text &out, py::handle str) {
     const void *data = PyUnicode_DATA(s);
     const auto n = (std::size_t)PyUnicode_GET_LENGTH(s);
     const auto write = [&](const auto *p) {
-        if constexpr (Escape == 0) append(out, p, n);
+        if constexpr (Escape == 0) out.append(p, p + n);
         else escape<Escape == 1>(out, p, n);
     };
     switch (PyUnicode_KIND(s)) {
@@ -167,7 +117,7 @@ struct Code {  // str(value) as is
 
 void put(Text &out, std::u32string_view s) { out += s; }
 template <std::size_t N>
-void put(Text &out, const char32_t (&s)[N]) { out += s; }
+void put(Text &out, const char32_t (&s)[N]) { out.append(s, N - 1); }
 void put(Text &out, Lit p) { append_str<1>(out, str_of(p.value)); }
 void put(Text &out, LitText p) { escape<true>(out, p.text.data(), p.text.size()); }
 void put(Text &out, Com p) { append_str<2>(out, str_of(p.value)); }
@@ -181,11 +131,7 @@ py::str line(const P &...pieces) {
 }
 
 // ASCII text as code points.
-Text widen(std::string_view ascii) {
-    Text s;
-    append(s, ascii.data(), ascii.size());
-    return s;
-}
+Text widen(std::string_view ascii) { return Text(ascii.begin(), ascii.end()); }
 
 // The text of a number (short text kept without an allocation).
 class Number {
@@ -476,7 +422,7 @@ static py::object generate_uiautomator2_script(const Args &a) {
     py::object time_text = truthy(start_time) ? call_method(a.global("datetime"_n).attr("fromtimestamp"_n)(start_time),
                                                      "strftime"_n, py::str("%Y-%m-%d %H:%M:%S"))
                                               : py::str("Unknown");
-    Text s(U"\"\"\"\n自动生成的uiautomator2脚本\n录制时间: ");
+    Text s = U"\"\"\"\n自动生成的uiautomator2脚本\n录制时间: ";
     put(s, Lit{time_text});
     const std::size_t count = py::len(self.attr("actions"_n));
     s += U"\n操作数量: ";
