@@ -47,7 +47,7 @@ void escape(std::string &out, std::string_view s) {
         const auto c = (unsigned char)s[i];
         // A lone surrogate (kept through surrogatepass) cannot stand in source text.
         const bool surrogate = c == 0xED && i + 2 < s.size() && ((unsigned char)s[i + 1] & 0xE0) == 0xA0;
-        const bool special = c < 0x20 || c == 0x7f || surrogate || (Quotes && (c == '\\' || c == '"'));
+        const bool special = surrogate || (c < 0x80 && escaped(c, Quotes));
         if (!special) continue;
         out.append(s.data() + start, i - start);
         start = i + 1;

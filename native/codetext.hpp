@@ -18,6 +18,12 @@
 
 namespace zv::text {
 
+// Whether the code point `c` is rendered escaped: control characters, DEL
+// and lone surrogates, and inside a literal also \ and ".
+constexpr bool escaped(char32_t c, bool literal) {
+    return c < 0x20 || c == 0x7f || (c >= 0xD800 && c <= 0xDFFF) || (literal && (c == '\\' || c == '"'));
+}
+
 // Appends str(value).
 void plain(std::string &out, py::handle value);
 // Appends str(value) escaped for a double-quoted string literal.

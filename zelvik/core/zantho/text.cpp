@@ -31,18 +31,12 @@ Text &Text::operator<<(long long n) {
     return *this;
 }
 
-// The characters zv::text escapes: controls, DEL and lone surrogates, and for
-// literals the backslash and the double quote.
-static bool special(Py_UCS4 c, bool quotes) {
-    return c < 0x20 || c == 0x7f || (c >= 0xD800 && c <= 0xDFFF) || (quotes && (c == '\\' || c == '"'));
-}
-
 // Two plain loops, which the compiler vectorises.
 template <class Char>
 static bool copy_chars(const Char *in, std::size_t n, char32_t *out, bool escape, bool quotes) {
     if (escape) {
         bool found = false;
-        for (std::size_t i = 0; i < n; ++i) found |= special(in[i], quotes);
+        for (std::size_t i = 0; i < n; ++i) found |= text::escaped(in[i], quotes);
         if (found) return false;
     }
     std::copy_n(in, n, out);
