@@ -16,9 +16,12 @@ static void check_node(py::handle node) {
 }
 
 // bool(a == b) with the full comparison also when a is b (a dict compares
-// its values then, which may run Python code).
+// its values then, which may run Python code). Two exact dicts are compared
+// by the dict type's own comparison, which is what `==` calls for them.
 static bool compares_equal(py::handle a, py::handle b) {
-    PyObject *r = PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ);
+    PyObject *r = PyDict_CheckExact(a.ptr()) && PyDict_CheckExact(b.ptr())
+                      ? PyDict_Type.tp_richcompare(a.ptr(), b.ptr(), Py_EQ)
+                      : PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ);
     if (!r) throw py::error_already_set();
     return truthy(py::reinterpret_steal<py::object>(r));
 }
