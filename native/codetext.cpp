@@ -1,7 +1,5 @@
 #include "codetext.hpp"
 
-#include <cstdint>
-#include <cstring>
 
 namespace zv::text {
 
@@ -76,12 +74,9 @@ void escape(std::string &out, std::string_view s) {
 
 }  // namespace
 
-void escape_literal(std::string &out, std::string_view utf8) { escape<true>(out, utf8); }
-void escape_comment(std::string &out, std::string_view utf8) { escape<false>(out, utf8); }
-
 void plain(std::string &out, py::handle value) { out += Utf8(value).view(); }
-void literal(std::string &out, py::handle value) { escape_literal(out, Utf8(value).view()); }
-void comment(std::string &out, py::handle value) { escape_comment(out, Utf8(value).view()); }
+void literal(std::string &out, py::handle value) { escape<true>(out, Utf8(value).view()); }
+void comment(std::string &out, py::handle value) { escape<false>(out, Utf8(value).view()); }
 
 void number(std::string &out, py::handle value) {
     PyObject *v = value.ptr();
@@ -101,62 +96,8 @@ void number(std::string &out, py::handle value) {
     out += Utf8(keep).view();
 }
 
-namespace {
-
-// Text with a code point above U+00FF and none above U+FFFF (generated code:
-// ASCII with CJK text) decoded straight into a UCS-2 str, as the interpreter's
-// decoder would; nullptr for other or invalid text, which is left to it.
-PyObject *decode_ucs2(std::string_view utf8) {
-    const auto *p = (const unsigned char *)utf8.data(), *end = p + utf8.size();
-    Py_ssize_t length = 0;
-    unsigned char top = 0;
-    for (const unsigned char *q = p; q < end; ++q) {
-        length += (*q & 0xC0) != 0x80;
-        top = *q > top ? *q : top;
-    }
-    if (top < 0xC4 || top >= 0xF0) return nullptr;
-    PyObject *s = PyUnicode_New(length, 0xFFFF);
-    if (!s) throw py::error_already_set();
-    auto *out = (Py_UCS2 *)PyUnicode_DATA(s);
-    while (p < end) {
-        std::uint64_t word;
-        if (end - p >= 8 && (std::memcpy(&word, p, 8), !(word & 0x8080808080808080u))) {
-            for (int k = 0; k < 8; ++k) out[k] = p[k];
-            out += 8;
-            p += 8;
-            continue;
-        }
-        const unsigned c = p[0];
-        const auto follows = [&](int i) { return end - p > i && (p[i] & 0xC0) == 0x80; };
-        if (c < 0x80) {
-            *out++ = (Py_UCS2)c;
-            p += 1;
-        } else if (c >= 0xC2 && c < 0xE0 && follows(1)) {
-            *out++ = (Py_UCS2)(((c & 0x1F) << 6) | (p[1] & 0x3F));
-            p += 2;
-        } else if (c >= 0xE0 && c < 0xF0 && follows(1) && follows(2) && (c > 0xE0 || p[1] >= 0xA0)) {
-            *out++ = (Py_UCS2)(((c & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
-            p += 3;
-        } else {
-            Py_DECREF(s);
-            return nullptr;
-        }
-    }
-    return s;
-}
-
-}  // namespace
-
 py::str to_str(std::string_view utf8) {
-    PyObject *s = decode_ucs2(utf8);
-    if (!s) s = PyUnicode_DecodeUTF8(utf8.data(), (Py_ssize_t)utf8.size(), "surrogatepass");
-    if (!s) throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(s);
-}
-
-py::str join_lines(py::handle list_of_str) {
-    PyObject *sep = interned<"\n">();
-    PyObject *s = PyUnicode_Join(sep, list_of_str.ptr());
+    PyObject *s = PyUnicode_DecodeUTF8(utf8.data(), (Py_ssize_t)utf8.size(), "surrogatepass");
     if (!s) throw py::error_already_set();
     return py::reinterpret_steal<py::str>(s);
 }

@@ -1,8 +1,8 @@
-// Text building for generated code and records.
+// Rendering of values inserted into generated code (UTF-8 text).
 //
-// Text is built as UTF-8 in a std::string and turned into one str at the
-// end. Values inserted into generated code are rendered so that they cannot
-// change the structure of the generated program:
+// Values are appended as UTF-8 to a std::string (text.hpp builds whole
+// texts on top of these), rendered so that they cannot change the structure
+// of the generated program:
 //   literal(): inside a double-quoted string literal, \ " and control
 //              characters are escaped (\\ \" \n \r \t, others \xNN);
 //   comment(): inside a # comment, control characters are escaped;
@@ -33,14 +33,7 @@ void comment(std::string &out, py::handle value);
 // Appends a numeric-position value.
 void number(std::string &out, py::handle value);
 
-// The escapes on UTF-8 text.
-void escape_literal(std::string &out, std::string_view utf8);
-void escape_comment(std::string &out, std::string_view utf8);
-
 // The str of UTF-8 text built by the functions above.
 py::str to_str(std::string_view utf8);
-
-// "\n".join(lines) as one str.
-py::str join_lines(py::handle list_of_str);
 
 }  // namespace zv::text

@@ -9,3 +9,4 @@
 #include "objects.hpp"
 #include "pyobj.hpp"
 #include "recursion.hpp"
+#include "text.hpp"

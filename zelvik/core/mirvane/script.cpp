@@ -10,22 +10,18 @@
 // go straight into the script text instead of through lists of str.
 #include "mirvane.hpp"
 
-#include <algorithm>
 #include <charconv>
-#include <optional>
-#include <string>
 #include <string_view>
 
 namespace zv::mirvane {
 
+using text::Text;
+
 namespace {
 
-// Pieces of one generated line.
+// Pieces of one generated line; fixed text is given as U"..." literals.
 struct Lit {  // str(value) inside a "..." literal
     py::handle value;
-};
-struct LitText {  // UTF-8 text inside a "..." literal
-    std::string_view utf8;
 };
 struct Com {  // str(value) inside a # comment
     py::handle value;
@@ -33,55 +29,42 @@ struct Com {  // str(value) inside a # comment
 struct Code {  // str(value) as is
     py::handle value;
 };
+struct LitNum {  // `text`, the number() text of `value`, inside a "..." literal
+    py::handle value;
+    const Text &text;
+};
 
-void put(std::string &out, std::string_view s) { out += s; }
-template <std::size_t N>
-void put(std::string &out, const char (&s)[N]) { out.append(s, N - 1); }
-void put(std::string &out, Lit p) { text::literal(out, p.value); }
-void put(std::string &out, LitText p) { text::escape_literal(out, p.utf8); }
-void put(std::string &out, Com p) { text::comment(out, p.value); }
-void put(std::string &out, Code p) { text::plain(out, p.value); }
+void put(Text &t, std::u32string_view s) { t.chars(s); }
+void put(Text &t, const Text &other) { t << other; }
+void put(Text &t, Lit p) { t.literal(p.value); }
+void put(Text &t, Com p) { t.comment(p.value); }
+void put(Text &t, Code p) { t.plain(p.value); }
+void put(Text &t, const LitNum &p) {
+    PyObject *v = p.value.ptr();
+    if (PyLong_CheckExact(v) || PyFloat_CheckExact(v))  // digits, sign, point, e, inf or nan
+        t << p.text;
+    else
+        t.literal(p.text.str());
+}
 
 template <class... P>
 py::str line(const P &...pieces) {
-    std::string s;
-    (put(s, pieces), ...);
-    return text::to_str(s);
-}
-
-// The text of a value in a numeric position; an exact int that fits and an
-// exact float are written directly (as format(value, "") writes them).
-std::string num(py::handle value) {
-    PyObject *v = value.ptr();
-    if (PyLong_CheckExact(v)) {
-        int overflow = 0;
-        const long long n = PyLong_AsLongLongAndOverflow(v, &overflow);
-        if (!overflow) return std::to_string(n);
-    }
-    std::string s;
-    if (PyFloat_CheckExact(v)) {
-        char *repr = PyOS_double_to_string(PyFloat_AS_DOUBLE(v), 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
-        if (!repr) throw py::error_already_set();
-        s = repr;
-        PyMem_Free(repr);
-        return s;
-    }
-    text::number(s, value);
-    return s;
+    Text t;
+    (put(t, pieces), ...);
+    return t.str();
 }
 
 // format(delay, ".2f"), with an exact float written directly.
-std::string two_decimals(py::handle delay) {
-    std::string s;
+void two_decimals(Text &t, py::handle delay) {
     if (PyFloat_CheckExact(delay.ptr())) {
         char buf[400];  // the longest finite double in fixed notation with 2 decimals
         const auto r = std::to_chars(buf, buf + sizeof buf, PyFloat_AS_DOUBLE(delay.ptr()), std::chars_format::fixed, 2);
-        return s.assign(buf, r.ptr);
+        t << std::string_view(buf, (std::size_t)(r.ptr - buf));
+        return;
     }
     PyObject *text = PyObject_Format(delay.ptr(), ".2f"_n.ptr());
     if (!text) throw py::error_already_set();
-    text::plain(s, py::reinterpret_steal<py::object>(text));
-    return s;
+    t.plain(py::reinterpret_steal<py::object>(text));
 }
 
 // a > number, with an exact float compared directly.
@@ -106,7 +89,7 @@ bool blank(py::handle line) {
 class Lines {
 public:
     explicit Lines(const Args &args) : args_(args) {}
-    Lines(const Args &args, std::string &script) : args_(args), script_(&script) {}
+    Lines(const Args &args, Text &script) : args_(args), script_(&script) {}
 
     // The arguments of the method call these lines are for.
     const Args &args() const { return args_; }
@@ -115,35 +98,33 @@ public:
     template <class... P>
     void add(const P &...pieces) {
         if (!script_) return void(list_.append(line(pieces...)));
-        *script_ += "    ";
+        *script_ << U"    ";
         (put(*script_, pieces), ...);
-        *script_ += '\n';
+        *script_ << U"\n";
     }
     void add_empty() {
         if (!script_) return void(list_.append(""_n));
-        *script_ += '\n';
+        *script_ << U"\n";
     }
     // The lines returned by an overriding method.
     void extend(py::handle lines) {
         if (!script_) return void(call_method(list_, "extend"_n, lines));
         for (py::handle line : lines) {
             if (blank(line)) {
-                *script_ += '\n';
+                *script_ << U"\n";
                 continue;
             }
-            if (PyUnicode_CheckExact(line.ptr())) {
-                *script_ += "    ";
-                text::plain(*script_, line);
-            } else {
-                text::plain(*script_, "    "_n + py::reinterpret_borrow<py::object>(line));
-            }
-            *script_ += '\n';
+            if (PyUnicode_CheckExact(line.ptr()))
+                (*script_ << U"    ").plain(line);
+            else
+                script_->plain("    "_n + py::reinterpret_borrow<py::object>(line));
+            *script_ << U"\n";
         }
     }
 
 private:
     const Args &args_;
-    std::string *script_ = nullptr;
+    Text *script_ = nullptr;
     py::list list_;
 };
 
@@ -158,106 +139,117 @@ void generate(Lines &out, py::handle self, py::handle name, const FunctionSpec &
 
 // ---------------------------------------------------------------- locator
 
-// The locator of an element record (an exact dict), or nothing.
-std::optional<std::string> element_locator(py::handle element_info) {
-    if (!truthy(element_info)) return std::nullopt;
-    const std::pair<py::handle, std::string_view> forms[] = {
-        {"resource_id"_n, "d(resourceId=\""},
-        {"text"_n, "d(text=\""},
-        {"content_desc"_n, "d(description=\""},
-        {"class"_n, "d(className=\""},
+// Appends the locator of an element record (an exact dict); false when it
+// has none.
+bool element_locator(Text &out, py::handle element_info) {
+    if (!truthy(element_info)) return false;
+    const std::pair<py::handle, std::u32string_view> forms[] = {
+        {"resource_id"_n, U"d(resourceId=\""},
+        {"text"_n, U"d(text=\""},
+        {"content_desc"_n, U"d(description=\""},
+        {"class"_n, U"d(className=\""},
     };
     for (const auto &[key, prefix] : forms) {
         py::object value = get(element_info, key, py::none());
         if (!truthy(value)) continue;
-        std::string s(prefix);
-        put(s, Lit{value});
-        s += "\")";
-        return s;
+        out.chars(prefix).literal(value) << U"\")";
+        return true;
     }
-    return std::nullopt;
+    return false;
 }
 
 }  // namespace
 
 // self._generate_element_locator(element_info) if element_info else None,
-// as text when true.
-static std::optional<std::string> locator_for(const Args &a, py::handle self, py::handle element_info) {
-    if (!truthy(element_info)) return std::nullopt;
+// appended to `locator` when true; false otherwise.
+static bool locator_for(const Args &a, py::handle self, py::handle element_info, Text &locator) {
+    if (!truthy(element_info)) return false;
     py::object method;
     if (own_method(self, "_generate_element_locator"_n, kGenerateElementLocator, method)) {
         if (PyDict_CheckExact(element_info.ptr())) {
-            std::optional<std::string> locator;
-            as_call(a, kGenerateElementLocator, [&] { locator = element_locator(element_info); });
-            return locator;
+            bool found = false;
+            as_call(a, kGenerateElementLocator, [&] { found = element_locator(locator, element_info); });
+            return found;
         }
         method = self.attr("_generate_element_locator"_n);  // refuses element_info as the call does
     }
-    py::object locator = method(element_info);
-    if (!truthy(locator)) return std::nullopt;
-    std::string s;
-    put(s, Code{locator});
-    return s;
+    py::object result = method(element_info);
+    if (!truthy(result)) return false;
+    locator.plain(result);
+    return true;
 }
 
 // ---------------------------------------------------------------- generators
 
 // Click and long click: on the located element, or at the point in params.
-static void tap_code(Lines &out, py::handle self, py::handle action, std::string_view method, std::string_view verb) {
+static void tap_code(Lines &out, py::handle self, py::handle action, std::u32string_view method,
+                     std::u32string_view verb) {
     py::object params = action.attr("params"_n);
     py::object element_info = action.attr("element_info"_n);
-    if (auto locator = locator_for(out.args(), self, element_info)) {
+    Text locator;
+    if (locator_for(out.args(), self, element_info, locator)) {
         py::object label = get(element_info, "text"_n, get(element_info, "resource_id"_n, "未知元素"_n));
-        out.add(*locator, ".", method, "()");
-        out.add("print(\"", verb, "元素: ", Lit{label}, "\")");
+        out.add(locator, U".", method, U"()");
+        out.add(U"print(\"", verb, U"元素: ", Lit{label}, U"\")");
         return;
     }
-    const std::string x = num(get(params, "x"_n, py::int_(0))), y = num(get(params, "y"_n, py::int_(0)));
-    out.add("d.", method, "(", x, ", ", y, ")");
-    out.add("print(\"", verb, "坐标: (", LitText{x}, ", ", LitText{y}, ")\")");
+    py::int_ zero(0);
+    py::object x = get(params, "x"_n, zero);
+    Text x_text, y_text;
+    x_text.number(x);
+    py::object y = get(params, "y"_n, zero);
+    y_text.number(y);
+    out.add(U"d.", method, U"(", x_text, U", ", y_text, U")");
+    out.add(U"print(\"", verb, U"坐标: (", LitNum{x, x_text}, U", ", LitNum{y, y_text}, U")\")");
 }
 
 static void click_code(Lines &out, py::handle self, py::handle action) {
-    tap_code(out, self, action, "click", "点击");
+    tap_code(out, self, action, U"click", U"点击");
 }
 
 static void long_click_code(Lines &out, py::handle self, py::handle action) {
-    tap_code(out, self, action, "long_click", "长按");
+    tap_code(out, self, action, U"long_click", U"长按");
 }
 
 static void input_code(Lines &out, py::handle self, py::handle action) {
     py::object params = action.attr("params"_n);
     py::object text = get(params, "text"_n, ""_n);
     py::object element_info = action.attr("element_info"_n);
-    if (auto locator = locator_for(out.args(), self, element_info)) {
-        out.add(*locator, ".click()  # 点击输入框获得焦点");
-        out.add(*locator, ".set_text(\"", Lit{text}, "\")");
-        out.add("print(\"输入文本: ", Lit{text}, "\")");
+    Text locator;
+    if (locator_for(out.args(), self, element_info, locator)) {
+        out.add(locator, U".click()  # 点击输入框获得焦点");
+        out.add(locator, U".set_text(\"", Lit{text}, U"\")");
+        out.add(U"print(\"输入文本: ", Lit{text}, U"\")");
         return;
     }
-    out.add("d.send_keys(\"", Lit{text}, "\")");
-    out.add("print(\"发送文本: ", Lit{text}, "\")");
+    out.add(U"d.send_keys(\"", Lit{text}, U"\")");
+    out.add(U"print(\"发送文本: ", Lit{text}, U"\")");
 }
 
 static void key_code(Lines &out, py::handle, py::handle action) {
     py::object key = get(action.attr("params"_n), "key"_n, ""_n);
-    out.add("d.press(\"", Lit{key}, "\")");
-    out.add("print(\"按键: ", Lit{key}, "\")");
+    out.add(U"d.press(\"", Lit{key}, U"\")");
+    out.add(U"print(\"按键: ", Lit{key}, U"\")");
 }
 
 static void swipe_code(Lines &out, py::handle, py::handle action) {
     py::object params = action.attr("params"_n);
     py::int_ zero(0);
-    const std::string fx = num(get(params, "fx"_n, zero)), fy = num(get(params, "fy"_n, zero)),
-                      tx = num(get(params, "tx"_n, zero)), ty = num(get(params, "ty"_n, zero)),
-                      duration = num(get(params, "duration"_n, py::float_(0.5)));
-    out.add("d.swipe(", fx, ", ", fy, ", ", tx, ", ", ty, ", ", duration, ")");
-    out.add("print(\"滑动: (", LitText{fx}, ", ", LitText{fy}, ") -> (", LitText{tx}, ", ", LitText{ty}, "), 耗时",
-            LitText{duration}, "秒\")");
+    const py::handle keys[] = {"fx"_n, "fy"_n, "tx"_n, "ty"_n, "duration"_n};
+    py::object values[5];
+    Text texts[5];
+    for (int k = 0; k < 5; ++k) {
+        values[k] = get(params, keys[k], k < 4 ? py::object(zero) : py::float_(0.5));
+        texts[k].number(values[k]);
+    }
+    const auto &[fx, fy, tx, ty, duration] = texts;
+    out.add(U"d.swipe(", fx, U", ", fy, U", ", tx, U", ", ty, U", ", duration, U")");
+    out.add(U"print(\"滑动: (", LitNum{values[0], fx}, U", ", LitNum{values[1], fy}, U") -> (", LitNum{values[2], tx},
+            U", ", LitNum{values[3], ty}, U"), 耗时", LitNum{values[4], duration}, U"秒\")");
 }
 
 // One step: its comment, the lines of the generator for its type, an empty line.
-static void action_code(Lines &out, py::handle self, py::handle action, std::string_view step_num) {
+static void action_code(Lines &out, py::handle self, py::handle action, const Text &step_num) {
     using Generator = void (*)(Lines &, py::handle, py::handle);
     struct Kind {
         py::handle type, method;
@@ -272,7 +264,7 @@ static void action_code(Lines &out, py::handle self, py::handle action, std::str
         {"swipe"_n, "_generate_swipe_code"_n, kGenerateSwipeCode, swipe_code},
     };
     py::object action_type = action.attr("action_type"_n);
-    out.add("# 步骤 ", step_num, ": ", Com{action_type});
+    out.add(U"# 步骤 ", step_num, U": ", Com{action_type});
     const Kind *kind = nullptr;
     for (const Kind &k : kinds) {
         if (equals(action_type, k.type)) {
@@ -283,7 +275,7 @@ static void action_code(Lines &out, py::handle self, py::handle action, std::str
     if (kind)
         generate(out, self, kind->method, kind->spec, kind->own, action);
     else
-        out.add("# 未支持的操作类型: ", Com{action_type});
+        out.add(U"# 未支持的操作类型: ", Com{action_type});
     out.add_empty();
 }
 
@@ -293,7 +285,7 @@ static py::object generate_script(const Args &a) {
     py::handle self = a[0], script_type = a[1];
     if (!truthy(self.attr("actions"_n))) return py::reinterpret_borrow<py::object>("# 没有录制的操作"_n);
     if (equals(script_type, "uiautomator2"_n)) return call_method(self, "_generate_uiautomator2_script"_n);
-    return line("# 不支持的脚本类型: ", Code{script_type});
+    return line(U"# 不支持的脚本类型: ", Code{script_type});
 }
 
 static py::object generate_uiautomator2_script(const Args &a) {
@@ -304,45 +296,47 @@ static py::object generate_uiautomator2_script(const Args &a) {
     py::object time_text = truthy(start_time) ? call_method(a.global("datetime"_n).attr("fromtimestamp"_n)(start_time),
                                                      "strftime"_n, py::str("%Y-%m-%d %H:%M:%S"))
                                               : py::str("Unknown");
-    std::string s = "\"\"\"\n自动生成的uiautomator2脚本\n录制时间: ";
-    put(s, Lit{time_text});
-    const std::size_t count = py::len(self.attr("actions"_n));
-    s += "\n操作数量: ";
-    s += std::to_string(count);
-    s += "\n会话ID: ";
-    put(s, Lit{self.attr("current_session_id"_n)});
-    s += "\n\"\"\"\n\nimport uiautomator2 as u2\nimport time\n\ndef main():\n    \"\"\"执行录制的操作序列\"\"\"\n";
+    Text s;
+    s << U"\"\"\"\n自动生成的uiautomator2脚本\n录制时间: ";
+    s.literal(time_text);
+    s << U"\n操作数量: " << (long long)py::len(self.attr("actions"_n)) << U"\n会话ID: ";
+    s.literal(self.attr("current_session_id"_n));
+    s << U"\n\"\"\"\n\nimport uiautomator2 as u2\nimport time\n\ndef main():\n    \"\"\"执行录制的操作序列\"\"\"\n";
 
     // Connection.
     py::object device_id = get(self.attr("device_info"_n), "device_id"_n, ""_n);
     if (truthy(device_id)) {
         const int wifi = PySequence_Contains(device_id.ptr(), ":"_n.ptr());
         if (wifi < 0) throw py::error_already_set();
-        s += wifi ? "    # 连接WiFi设备: " : "    # 连接USB设备: ";
-        put(s, Com{device_id});
-        s += "\n    d = u2.connect(\"";
-        put(s, Lit{device_id});
-        s += "\")\n";
+        if (wifi)
+            s << U"    # 连接WiFi设备: ";
+        else
+            s << U"    # 连接USB设备: ";
+        s.comment(device_id);
+        s << U"\n    d = u2.connect(\"";
+        s.literal(device_id);
+        s << U"\")\n";
     } else {
-        s += "    # 连接默认设备\n    d = u2.connect()\n";
+        s << U"    # 连接默认设备\n    d = u2.connect()\n";
     }
-    s += "\n    print(\"开始执行录制的操作...\")\n\n";
-    s.reserve(s.size() + 160 * std::min<std::size_t>(count, 100000));  // a typical step's size
+    s << U"\n    print(\"开始执行录制的操作...\")\n\n";
 
     // The steps, each after the recorded pause before it.
     Lines steps(a, s);
     py::object last_timestamp = py::int_(0);
-    Py_ssize_t i = 0;
+    long long i = 0;
     for (py::handle action : self.attr("actions"_n)) {
         py::object delay = py::object(action.attr("timestamp"_n)) - last_timestamp;
         if (greater(delay, 0.1)) {
-            const std::string d = two_decimals(delay);
-            steps.add("time.sleep(", d, ")  # 等待 ", d, " 秒");
+            Text d;
+            two_decimals(d, delay);
+            steps.add(U"time.sleep(", d, U")  # 等待 ", d, U" 秒");
         }
         ++i;
         py::object method;
         if (own_method(self, "_generate_action_code"_n, kGenerateActionCode, method)) {
-            const std::string step_num = std::to_string(i);
+            Text step_num;
+            step_num << i;
             as_call(a, kGenerateActionCode, [&] { action_code(steps, self, action, step_num); });
         } else {
             steps.extend(method(action, i));
@@ -350,16 +344,16 @@ static py::object generate_uiautomator2_script(const Args &a) {
         last_timestamp = action.attr("timestamp"_n);
     }
 
-    s += "\n    print(\"所有操作执行完成!\")\n\n\nif __name__ == \"__main__\":\n    main()";
-    return text::to_str(s);
+    s << U"\n    print(\"所有操作执行完成!\")\n\n\nif __name__ == \"__main__\":\n    main()";
+    return s.str();
 }
 
 // ---------------------------------------------------------------- bodies
 
 static py::object generate_action_code(const Args &a) {
     Lines out(a);
-    std::string step_num;
-    text::plain(step_num, a[2]);
+    Text step_num;
+    step_num.plain(a[2]);
     action_code(out, a[0], a[1], step_num);
     return out.list();
 }
@@ -395,8 +389,8 @@ static py::object generate_swipe_code(const Args &a) {
 }
 
 static py::object generate_element_locator(const Args &a) {
-    std::optional<std::string> locator = element_locator(a[1]);
-    return locator ? py::object(text::to_str(*locator)) : py::none();
+    Text locator;
+    return element_locator(locator, a[1]) ? py::object(locator.str()) : py::none();
 }
 
 // Generators of one action: self, action -> list of lines.

@@ -1,6 +1,5 @@
 // CodeGenerator.generate_batch_code: one script for several elements.
 #include "objects.hpp"
-#include "text.hpp"
 #include "zantho.hpp"
 
 #include <string_view>

@@ -1,6 +1,5 @@
 // CodeGenerator._build_full_code: the complete example script for one element.
 #include "objects.hpp"
-#include "text.hpp"
 #include "zantho.hpp"
 
 #include <string_view>

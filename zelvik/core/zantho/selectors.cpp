@@ -1,7 +1,6 @@
 // CodeGenerator._generate_selectors: the locator strategies an element
 // supports, ranked from most to least recommended.
 #include "objects.hpp"
-#include "text.hpp"
 #include "zantho.hpp"
 
 #include <algorithm>

@@ -5,6 +5,9 @@
 
 namespace zv::zantho {
 
+using text::Fixed;
+using text::Text;
+
 extern const FunctionSpec kInit;
 extern const FunctionSpec kGenerateElementCode;
 extern const FunctionSpec kGenerateSelectors;

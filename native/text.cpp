@@ -5,10 +5,9 @@
 #include <cstring>
 #include <string>
 
-namespace zv::zantho {
+namespace zv::text {
 
-void Text::grow(std::size_t n) {
-    if (size_ + n <= capacity_) return;
+void Text::reallocate(std::size_t n) {
     const std::size_t capacity = std::max({capacity_ * 4, size_ + n, std::size_t{2048}});
     std::unique_ptr<char32_t[]> heap(new char32_t[capacity]);
     std::copy_n(data_, size_, heap.get());
@@ -17,18 +16,15 @@ void Text::grow(std::size_t n) {
     capacity_ = capacity;
 }
 
-void Text::append(const char32_t *s, std::size_t n) {
-    grow(n);
-    std::memcpy(data_ + size_, s, n * sizeof(char32_t));
-    size_ += n;
+Text &Text::operator<<(std::string_view ascii) {
+    grow(ascii.size());
+    for (char c : ascii) data_[size_++] = (char32_t)c;
+    return *this;
 }
 
 Text &Text::operator<<(long long n) {
     char digits[24];
-    const char *end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-    grow((std::size_t)(end - digits));
-    for (const char *p = digits; p != end; ++p) data_[size_++] = (char32_t)*p;
-    return *this;
+    return *this << std::string_view(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
 }
 
 // Two plain loops, which the compiler vectorises.
@@ -36,7 +32,7 @@ template <class Char>
 static bool copy_chars(const Char *in, std::size_t n, char32_t *out, bool escape, bool quotes) {
     if (escape) {
         bool found = false;
-        for (std::size_t i = 0; i < n; ++i) found |= text::escaped(in[i], quotes);
+        for (std::size_t i = 0; i < n; ++i) found |= escaped(in[i], quotes);
         if (found) return false;
     }
     std::copy_n(in, n, out);
@@ -93,7 +89,7 @@ Text &Text::insert(py::handle value, Escape escape) {
         text::literal(utf8, s);
     else
         text::comment(utf8, s);
-    append_str(text::to_str(utf8), Escape::None);
+    append_str(to_str(utf8), Escape::None);
     return *this;
 }
 
@@ -103,9 +99,16 @@ Text &Text::comment(py::handle value) { return insert(value, Escape::Comment); }
 
 Text &Text::number(py::handle value) {
     if (append_int(value)) return *this;
+    if (PyFloat_CheckExact(value.ptr())) {  // repr(value), written directly
+        char *repr = PyOS_double_to_string(PyFloat_AS_DOUBLE(value.ptr()), 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+        if (!repr) throw py::error_already_set();
+        *this << std::string_view(repr);
+        PyMem_Free(repr);
+        return *this;
+    }
     std::string utf8;
     text::number(utf8, value);
-    append_str(text::to_str(utf8), Escape::None);
+    append_str(to_str(utf8), Escape::None);
     return *this;
 }
 
@@ -121,4 +124,4 @@ py::str Text::str() const {
     return s;
 }
 
-}  // namespace zv::zantho
+}  // namespace zv::text

@@ -7,17 +7,17 @@
 //   t << U"\")";
 //   py::str s = t.str();
 //
-// Inserted values are rendered as zv::text renders them: a value with no
-// character that zv::text escapes is copied as it is (no UTF-8 round trip),
-// any other goes through zv::text.
+// Inserted values are rendered as the codetext helpers render them: a value
+// with no character they escape is copied as it is (no UTF-8 round trip),
+// any other goes through them.
 #pragma once
 
-#include "zv.hpp"
+#include "codetext.hpp"
 
 #include <memory>
 #include <string_view>
 
-namespace zv::zantho {
+namespace zv::text {
 
 // Fixed text, with its characters or'ed together at compile time.
 struct Fixed {
@@ -40,6 +40,20 @@ public:
         bits_ |= fixed.bits;
         return *this;
     }
+    // Another text's characters.
+    Text &operator<<(const Text &other) {
+        append(other.data_, other.size_);
+        bits_ |= other.bits_;
+        return *this;
+    }
+    // Text known only at run time (fixed text: operator<<).
+    Text &chars(std::u32string_view s) {
+        append(s.data(), s.size());
+        for (char32_t c : s) bits_ |= c;
+        return *this;
+    }
+    // ASCII text.
+    Text &operator<<(std::string_view ascii);
     // A number in decimal.
     Text &operator<<(long long n);
 
@@ -49,9 +63,10 @@ public:
     Text &literal(py::handle value);
     // str(value), escaped for a # comment.
     Text &comment(py::handle value);
-    // A value in a numeric position (zv::text::number).
+    // A value in a numeric position (codetext's number()).
     Text &number(py::handle value);
 
+    bool empty() const { return size_ == 0; }
     py::str str() const;
 
 private:
@@ -62,8 +77,16 @@ private:
     // Appends the characters of `s`; false (and nothing appended) when
     // `escape` applies to one of them.
     bool append_str(py::handle s, Escape escape);
-    void append(const char32_t *s, std::size_t n);
-    void grow(std::size_t n);
+    void append(const char32_t *s, std::size_t n) {
+        grow(n);
+        char32_t *out = data_ + size_;
+        for (std::size_t i = 0; i < n; ++i) out[i] = s[i];  // pieces are short: no library call
+        size_ += n;
+    }
+    void grow(std::size_t n) {
+        if (size_ + n > capacity_) reallocate(n);
+    }
+    void reallocate(std::size_t n);
 
     static constexpr std::size_t kInline = 256;
     char32_t inline_[kInline];
@@ -75,4 +98,4 @@ private:
     Py_UCS4 bits_ = 0;
 };
 
-}  // namespace zv::zantho
+}  // namespace zv::text
