@@ -154,7 +154,36 @@ static bool declared_by(PyObject *f, const FunctionSpec &spec) {
     return Py_TYPE(f) == &FunctionType && ((FunctionObject *)f)->spec == &spec;
 }
 
+// The generic attribute lookup's answer for self.<name> when it finds the
+// function declared by `spec`, reached without binding it: the first class
+// in the MRO that defines the name holds that function (not a data
+// descriptor, so the instance dict comes first). False when the lookup would
+// go otherwise, or may.
+static bool found_unbound(PyObject *self, PyObject *name, const FunctionSpec &spec) {
+    PyTypeObject *type = Py_TYPE(self);
+    if (type->tp_getattro != PyObject_GenericGetAttr || !type->tp_mro) return false;
+    PyObject *attr = nullptr;
+    for (Py_ssize_t i = 0; !attr && i < PyTuple_GET_SIZE(type->tp_mro); ++i) {
+        PyObject *dict = ((PyTypeObject *)PyTuple_GET_ITEM(type->tp_mro, i))->tp_dict;
+        if (!dict) continue;  // a static built-in type (3.12+), which defines none of our names
+        attr = PyDict_GetItemWithError(dict, name);
+        if (!attr && PyErr_Occurred()) throw py::error_already_set();
+    }
+    if (!attr || !declared_by(attr, spec)) return false;
+    PyObject *dict = PyObject_GenericGetDict(self, nullptr);
+    if (!dict) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+        PyErr_Clear();  // no instance dict: nothing can shadow the method
+        return true;
+    }
+    const int shadowed = PyDict_Contains(dict, name);
+    Py_DECREF(dict);
+    if (shadowed < 0) throw py::error_already_set();
+    return !shadowed;
+}
+
 bool own_method(py::handle self, py::handle name, const FunctionSpec &spec, py::object &found) {
+    if (found_unbound(self.ptr(), name.ptr(), spec)) return true;
     PyObject *m = PyObject_GetAttr(self.ptr(), name.ptr());
     if (!m) throw py::error_already_set();
     found = py::reinterpret_steal<py::object>(m);

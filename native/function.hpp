@@ -120,7 +120,8 @@ void check_result(const FunctionSpec &spec, py::handle value);
 
 // Looks up `self.<name>` as a method call does. True when it finds the
 // function declared by `spec` (not an override): the caller may then run that
-// function's work directly. Otherwise `found` is the attribute, to be called.
+// function's work directly (`found` may be left empty). Otherwise `found` is
+// the attribute, to be called.
 bool own_method(py::handle self, py::handle name, const FunctionSpec &spec, py::object &found);
 
 // Module name ("zantho") and qualified name of the function running `args`,

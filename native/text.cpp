@@ -54,11 +54,7 @@ bool Text::append_str(py::handle s, Escape escape) {
         case PyUnicode_2BYTE_KIND: ok = copy_chars(PyUnicode_2BYTE_DATA(p), n, out, e, quotes); break;
         default: ok = copy_chars(PyUnicode_4BYTE_DATA(p), n, out, e, quotes); break;
     }
-    if (ok && n) {
-        size_ += n;
-        // The limit of the str's kind, the smallest one that holds its characters.
-        bits_ |= PyUnicode_MAX_CHAR_VALUE(p);
-    }
+    if (ok) size_ += n;
     return ok;
 }
 
@@ -113,7 +109,11 @@ Text &Text::number(py::handle value) {
 }
 
 py::str Text::str() const {
-    auto s = py::reinterpret_steal<py::str>(PyUnicode_New((Py_ssize_t)size_, std::min<Py_UCS4>(bits_, 0x10ffff)));
+    // The characters or'ed together exceed 0x7f, 0xff or 0xffff exactly when
+    // the largest does: that picks the str's kind.
+    Py_UCS4 bits = 0;
+    for (std::size_t i = 0; i < size_; ++i) bits |= data_[i];
+    auto s = py::reinterpret_steal<py::str>(PyUnicode_New((Py_ssize_t)size_, std::min<Py_UCS4>(bits, 0x10ffff)));
     if (!s) throw py::error_already_set();
     void *out = PyUnicode_DATA(s.ptr());
     switch (PyUnicode_KIND(s.ptr())) {

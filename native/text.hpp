@@ -14,20 +14,14 @@
 
 #include "codetext.hpp"
 
+#include <cstring>
 #include <memory>
 #include <string_view>
 
 namespace zv::text {
 
-// Fixed text, with its characters or'ed together at compile time.
-struct Fixed {
-    std::u32string_view text;
-    Py_UCS4 bits;
-
-    consteval Fixed(const char32_t *s) : text(s), bits(0) {
-        for (char32_t c : text) bits |= c;
-    }
-};
+// Fixed text, for constants: `constexpr Fixed kHeader = U"...";`
+using Fixed = std::u32string_view;
 
 class Text {
 public:
@@ -35,21 +29,18 @@ public:
     Text(const Text &) = delete;
     Text &operator=(const Text &) = delete;
 
-    Text &operator<<(const Fixed &fixed) {
-        append(fixed.text.data(), fixed.text.size());
-        bits_ |= fixed.bits;
+    template <std::size_t N>
+    Text &operator<<(const char32_t (&s)[N]) {
+        append(s, N - 1);
+        return *this;
+    }
+    Text &operator<<(Fixed s) {
+        append(s.data(), s.size());
         return *this;
     }
     // Another text's characters.
     Text &operator<<(const Text &other) {
         append(other.data_, other.size_);
-        bits_ |= other.bits_;
-        return *this;
-    }
-    // Text known only at run time (fixed text: operator<<).
-    Text &chars(std::u32string_view s) {
-        append(s.data(), s.size());
-        for (char32_t c : s) bits_ |= c;
         return *this;
     }
     // ASCII text.
@@ -66,7 +57,6 @@ public:
     // A value in a numeric position (codetext's number()).
     Text &number(py::handle value);
 
-    bool empty() const { return size_ == 0; }
     py::str str() const;
 
 private:
@@ -80,7 +70,11 @@ private:
     void append(const char32_t *s, std::size_t n) {
         grow(n);
         char32_t *out = data_ + size_;
-        for (std::size_t i = 0; i < n; ++i) out[i] = s[i];  // pieces are short: no library call
+        if (n <= 16) {  // most pieces: cheaper than a library call
+            for (std::size_t i = 0; i < n; ++i) out[i] = s[i];
+        } else {
+            std::memcpy(out, s, n * sizeof(char32_t));
+        }
         size_ += n;
     }
     void grow(std::size_t n) {
@@ -93,9 +87,6 @@ private:
     std::unique_ptr<char32_t[]> heap_;
     char32_t *data_ = inline_;
     std::size_t size_ = 0, capacity_ = kInline;
-    // The characters or'ed together: the str's kind depends on whether the
-    // largest character exceeds 0x7f, 0xff or 0xffff, and so does this.
-    Py_UCS4 bits_ = 0;
 };
 
 }  // namespace zv::text

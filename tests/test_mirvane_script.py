@@ -3,6 +3,7 @@ locators, overrides, and safe insertion of recorded or imported values."""
 import ast
 import datetime
 import io
+import random
 import tokenize
 
 import pytest
@@ -247,3 +248,48 @@ def test_hostile_values_stay_literals(h):
     assert comments == ["# 连接WiFi设备: " + comment(h + ":5555"), "# 步骤 1: click", "# 步骤 2: long_click",
                         "# 步骤 3: input", "# 点击输入框获得焦点", "# 步骤 4: input", "# 步骤 5: key", "# 步骤 6: swipe",
                         "# 步骤 7: " + comment(h), "# 未支持的操作类型: " + comment(h), "# 步骤 8: click"]
+
+
+def _on_instance(r):
+    r._generate_key_code = lambda action: ["pressed"]
+
+
+def _on_class_later(r):
+    type(r)._generate_key_code = lambda self, action: ["pressed"]
+
+
+def _through_getattribute(r):
+    def __getattribute__(self, name):
+        if name == "_generate_key_code":
+            return lambda action: ["pressed"]
+        return object.__getattribute__(self, name)
+
+    type(r).__getattribute__ = __getattribute__
+
+
+@pytest.mark.parametrize("override", [_on_instance, _on_class_later, _through_getattribute])
+def test_method_lookup_follows_python_rules(override):
+    class Sub(mirvane.ActionRecorder):
+        pass
+
+    r = Sub()
+    r.actions = [RA("key", 0, {"key": "home"})]
+    own = r.generate_script()
+    override(r)
+    assert "    pressed" in r.generate_script().split("\n")
+    if override is _on_instance:
+        del r._generate_key_code
+        assert r.generate_script() == own
+
+
+_RNG = random.Random(7)
+_DELAYS = ([0.125, 0.375, 0.625, 2.675, 1.005, 0.115, 0.105, 99.995, 1e14 + 0.125, 0.10000000000000002]
+           + [_RNG.randrange(1, 10 ** 9) / 8 for _ in range(20)]  # exact halves of a hundredth
+           + [_RNG.uniform(0.1, 10 ** _RNG.randint(0, 16)) for _ in range(40)]
+           + [1e15, 1e300, float("inf")])
+
+
+@pytest.mark.parametrize("delay", _DELAYS)
+def test_pause_has_two_decimals_as_format_gives(delay):
+    line = recorder([RA("key", delay, {"key": "a"})]).generate_script().split("\n")[17]
+    assert line == f"    time.sleep({delay:.2f})  # 等待 {delay:.2f} 秒"

@@ -10,7 +10,8 @@
 // go straight into the script text instead of through lists of str.
 #include "mirvane.hpp"
 
-#include <charconv>
+#include <cmath>
+#include <limits>
 #include <string_view>
 
 namespace zv::mirvane {
@@ -34,7 +35,9 @@ struct LitNum {  // `text`, the number() text of `value`, inside a "..." literal
     const Text &text;
 };
 
-void put(Text &t, std::u32string_view s) { t.chars(s); }
+template <std::size_t N>
+void put(Text &t, const char32_t (&s)[N]) { t << s; }
+void put(Text &t, std::u32string_view s) { t << s; }
 void put(Text &t, const Text &other) { t << other; }
 void put(Text &t, Lit p) { t.literal(p.value); }
 void put(Text &t, Com p) { t.comment(p.value); }
@@ -54,14 +57,31 @@ py::str line(const P &...pieces) {
     return t.str();
 }
 
+// format(x, ".2f") for a finite x below 1e15 in magnitude, where the
+// platform's long double has a 64-bit mantissa: x * 100 is exact there, and
+// its nearest integer (half to even, as Python rounds the exact value) gives
+// the digits. False, with nothing appended, otherwise.
+bool fixed_two(Text &t, double x) {
+    if constexpr (std::numeric_limits<long double>::digits < 64) return false;
+    if (!(std::fabs(x) < 1e15)) return false;
+    const long double hundredths = std::fabs((long double)x * 100), whole = std::floor(hundredths);
+    const long double rest = hundredths - whole;
+    auto n = (unsigned long long)whole;
+    if (rest > 0.5L || (rest == 0.5L && (n & 1))) ++n;
+    char buf[24], *p = buf + sizeof buf;
+    for (int digit = 0; digit < 3 || n; ++digit) {
+        if (digit == 2) *--p = '.';
+        *--p = (char)('0' + n % 10);
+        n /= 10;
+    }
+    if (std::signbit(x)) *--p = '-';
+    t << std::string_view(p, (std::size_t)(buf + sizeof buf - p));
+    return true;
+}
+
 // format(delay, ".2f"), with an exact float written directly.
 void two_decimals(Text &t, py::handle delay) {
-    if (PyFloat_CheckExact(delay.ptr())) {
-        char buf[400];  // the longest finite double in fixed notation with 2 decimals
-        const auto r = std::to_chars(buf, buf + sizeof buf, PyFloat_AS_DOUBLE(delay.ptr()), std::chars_format::fixed, 2);
-        t << std::string_view(buf, (std::size_t)(r.ptr - buf));
-        return;
-    }
+    if (PyFloat_CheckExact(delay.ptr()) && fixed_two(t, PyFloat_AS_DOUBLE(delay.ptr()))) return;
     PyObject *text = PyObject_Format(delay.ptr(), ".2f"_n.ptr());
     if (!text) throw py::error_already_set();
     t.plain(py::reinterpret_steal<py::object>(text));
@@ -152,7 +172,7 @@ bool element_locator(Text &out, py::handle element_info) {
     for (const auto &[key, prefix] : forms) {
         py::object value = get(element_info, key, py::none());
         if (!truthy(value)) continue;
-        out.chars(prefix).literal(value) << U"\")";
+        (out << prefix).literal(value) << U"\")";
         return true;
     }
     return false;

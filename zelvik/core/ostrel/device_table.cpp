@@ -89,7 +89,7 @@ static py::object start_device_info(const Args &a, py::handle self, py::handle d
     py::object method;
     const bool own = own_method(self, "_get_device_info"_n, kGetDeviceInfo, method);
     done = own && PyUnicode_CheckExact(device_id.ptr());
-    if (!done) return call(method, device_id, ostrel);
+    if (!done) return method ? call(method, device_id, ostrel) : call_method(self, "_get_device_info"_n, device_id, ostrel);
     py::object info = device_info(a, self, device_id, ostrel);
     check_result(kGetDeviceInfo, info);
     return info;
