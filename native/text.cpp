@@ -27,15 +27,13 @@ Text &Text::operator<<(long long n) {
     return *this << std::string_view(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
 }
 
-// Two plain loops, which the compiler vectorises.
+// One pass: the characters are copied until one needs the escape.
 template <class Char>
 static bool copy_chars(const Char *in, std::size_t n, char32_t *out, bool escape, bool quotes) {
-    if (escape) {
-        bool found = false;
-        for (std::size_t i = 0; i < n; ++i) found |= escaped(in[i], quotes);
-        if (found) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (escape && escaped(in[i], quotes)) return false;
+        out[i] = in[i];
     }
-    std::copy_n(in, n, out);
     return true;
 }
 

@@ -67,7 +67,7 @@ private:
     // Appends the characters of `s`; false (and nothing appended) when
     // `escape` applies to one of them.
     bool append_str(py::handle s, Escape escape);
-    void append(const char32_t *s, std::size_t n) {
+    [[gnu::always_inline]] void append(const char32_t *s, std::size_t n) {
         grow(n);
         char32_t *out = data_ + size_;
         if (n <= 16) {  // most pieces: cheaper than a library call
