@@ -11,6 +11,8 @@ namespace zv {
 
 // bool(value)
 inline bool truthy(py::handle value) {
+    if (value.ptr() == Py_True) return true;
+    if (value.ptr() == Py_False || value.ptr() == Py_None) return false;
     const int r = PyObject_IsTrue(value.ptr());
     if (r < 0) throw py::error_already_set();
     return r == 1;
