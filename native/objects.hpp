@@ -7,6 +7,8 @@
 #include "errors.hpp"
 #include "function.hpp"
 
+#include <cstring>
+
 namespace zv {
 
 // bool(value)
@@ -25,8 +27,19 @@ inline bool contains(py::handle container, py::handle item) {
     return r == 1;
 }
 
-// bool(a == b), as an `if` tests it.
+// bool(a == b), as an `if` tests it; two exact strs are compared here.
 inline bool equals(py::handle a, py::handle b) {
+    PyObject *x = a.ptr(), *y = b.ptr();
+    if (x == y) return true;  // as PyObject_RichCompareBool answers
+    if (PyUnicode_CheckExact(x) && PyUnicode_CheckExact(y)
+#if PY_VERSION_HEX < 0x030C0000
+        && PyUnicode_IS_READY(x) && PyUnicode_IS_READY(y)
+#endif
+    ) {
+        const Py_ssize_t n = PyUnicode_GET_LENGTH(x);
+        return n == PyUnicode_GET_LENGTH(y) && PyUnicode_KIND(x) == PyUnicode_KIND(y) &&
+               std::memcmp(PyUnicode_DATA(x), PyUnicode_DATA(y), (std::size_t)n * PyUnicode_KIND(x)) == 0;
+    }
     const int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
     if (r < 0) throw py::error_already_set();
     return r == 1;

@@ -1,7 +1,9 @@
 #include "text.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -18,7 +20,9 @@ void Text::reallocate(std::size_t n) {
 
 Text &Text::operator<<(std::string_view ascii) {
     grow(ascii.size());
-    for (char c : ascii) data_[size_++] = (char32_t)c;
+    char32_t *out = data_ + size_;
+    for (std::size_t i = 0; i < ascii.size(); ++i) out[i] = (char32_t)ascii[i];
+    size_ += ascii.size();
     return *this;
 }
 
@@ -27,12 +31,21 @@ Text &Text::operator<<(long long n) {
     return *this << std::string_view(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
 }
 
+// escaped() of the characters below 0x80, looked up: [literal][c].
+static constexpr auto kEscapedAscii = [] {
+    std::array<std::array<bool, 0x80>, 2> table{};
+    for (char32_t c = 0; c < 0x80; ++c) table[0][c] = escaped(c, false), table[1][c] = escaped(c, true);
+    return table;
+}();
+
 // One pass: the characters are copied until one needs the escape.
 template <class Char>
 static bool copy_chars(const Char *in, std::size_t n, char32_t *out, bool escape, bool quotes) {
+    const bool *ascii = kEscapedAscii[quotes].data();
     for (std::size_t i = 0; i < n; ++i) {
-        if (escape && escaped(in[i], quotes)) return false;
-        out[i] = in[i];
+        const Char c = in[i];
+        if (escape && (c < 0x80 ? ascii[c] : escaped(c, quotes))) return false;
+        out[i] = c;
     }
     return true;
 }
@@ -91,8 +104,35 @@ Text &Text::plain(py::handle value) { return insert(value, Escape::None); }
 Text &Text::literal(py::handle value) { return insert(value, Escape::Literal); }
 Text &Text::comment(py::handle value) { return insert(value, Escape::Comment); }
 
+// repr(x) for a float below 1e9 in magnitude with at most three decimals,
+// the usual durations and coordinates. The digits of x * 10**k rounded, for
+// the smallest k that gives x back, are then the shortest that do (the ulp
+// of x is far below 10**-k, so no other integer can), which is what repr
+// writes, in fixed notation. False for any other value.
+static bool short_repr(Text &t, double x) {
+    if (!(std::fabs(x) < 1e9)) return false;
+    static constexpr double kScale[] = {1, 10, 100, 1000};
+    for (int k = 0; k < 4; ++k) {
+        const double m = std::nearbyint(x * kScale[k]);
+        if (m / kScale[k] != x) continue;
+        char buf[24], *p = buf + sizeof buf;
+        auto n = (unsigned long long)std::fabs(m);
+        if (k == 0) *--p = '0';  // "1200.0"
+        for (int digit = 0; digit < k || n || digit == k; ++digit) {
+            if (digit == k) *--p = '.';
+            *--p = (char)('0' + n % 10);
+            n /= 10;
+        }
+        if (std::signbit(x)) *--p = '-';
+        t << std::string_view(p, (std::size_t)(buf + sizeof buf - p));
+        return true;
+    }
+    return false;
+}
+
 Text &Text::number(py::handle value) {
     if (append_int(value)) return *this;
+    if (PyFloat_CheckExact(value.ptr()) && short_repr(*this, PyFloat_AS_DOUBLE(value.ptr()))) return *this;
     if (PyFloat_CheckExact(value.ptr())) {  // repr(value), written directly
         char *repr = PyOS_double_to_string(PyFloat_AS_DOUBLE(value.ptr()), 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
         if (!repr) throw py::error_already_set();

@@ -57,6 +57,9 @@ public:
     // A value in a numeric position (codetext's number()).
     Text &number(py::handle value);
 
+    // Room for `n` more characters, when a text's size is known roughly.
+    void reserve(std::size_t n) { grow(n); }
+
     py::str str() const;
 
 private:

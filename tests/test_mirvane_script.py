@@ -293,3 +293,16 @@ _DELAYS = ([0.125, 0.375, 0.625, 2.675, 1.005, 0.115, 0.105, 99.995, 1e14 + 0.12
 def test_pause_has_two_decimals_as_format_gives(delay):
     line = recorder([RA("key", delay, {"key": "a"})]).generate_script().split("\n")[17]
     assert line == f"    time.sleep({delay:.2f})  # 等待 {delay:.2f} 秒"
+
+
+@pytest.mark.parametrize("values", [
+    [0.0, -0.0, 0.3, 0.5, 0.1 + 0.2, 1e9 - 0.001, 999999999.999, 1e9, 0.001, 0.0005, 5e-324, 1e-7, 1e16, 2.0 ** 53,
+     1200.0, 0.05, -2.25, 0.0015, 1.0005, float("nan"), float("-inf")],
+    [_RNG.randrange(-10 ** 12, 10 ** 12) / 10 ** _RNG.randint(0, 4) for _ in range(3000)],
+    [_RNG.uniform(-1e10, 1e10) for _ in range(1000)],
+])
+def test_float_arguments_are_written_as_repr_gives(values):
+    r = mirvane.ActionRecorder()
+    for v in values:
+        line = r._generate_swipe_code(RA("swipe", 0, {"fx": 0, "fy": 0, "tx": 0, "ty": 0, "duration": v}))[0]
+        assert line == f"d.swipe(0, 0, 0, 0, {v!r})"

@@ -10,6 +10,7 @@
 // go straight into the script text instead of through lists of str.
 #include "mirvane.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -30,6 +31,10 @@ struct Com {  // str(value) inside a # comment
 struct Code {  // str(value) as is
     py::handle value;
 };
+struct Step {  // a step number: the count, or the int a caller passed
+    long long count;
+    py::handle value;
+};
 struct LitNum {  // `text`, the number() text of `value`, inside a "..." literal
     py::handle value;
     const Text &text;
@@ -41,6 +46,12 @@ void put(Text &t, std::u32string_view s) { t << s; }
 void put(Text &t, const Text &other) { t << other; }
 void put(Text &t, Lit p) { t.literal(p.value); }
 void put(Text &t, Com p) { t.comment(p.value); }
+void put(Text &t, Step p) {
+    if (p.value)
+        t.plain(p.value);
+    else
+        t << p.count;
+}
 void put(Text &t, Code p) { t.plain(p.value); }
 void put(Text &t, const LitNum &p) {
     PyObject *v = p.value.ptr();
@@ -269,7 +280,7 @@ static void swipe_code(Lines &out, py::handle, py::handle action) {
 }
 
 // One step: its comment, the lines of the generator for its type, an empty line.
-static void action_code(Lines &out, py::handle self, py::handle action, const Text &step_num) {
+static void action_code(Lines &out, py::handle self, py::handle action, Step step_num) {
     using Generator = void (*)(Lines &, py::handle, py::handle);
     struct Kind {
         py::handle type, method;
@@ -319,7 +330,8 @@ static py::object generate_uiautomator2_script(const Args &a) {
     Text s;
     s << U"\"\"\"\n自动生成的uiautomator2脚本\n录制时间: ";
     s.literal(time_text);
-    s << U"\n操作数量: " << (long long)py::len(self.attr("actions"_n)) << U"\n会话ID: ";
+    const std::size_t count = py::len(self.attr("actions"_n));
+    s << U"\n操作数量: " << (long long)count << U"\n会话ID: ";
     s.literal(self.attr("current_session_id"_n));
     s << U"\n\"\"\"\n\nimport uiautomator2 as u2\nimport time\n\ndef main():\n    \"\"\"执行录制的操作序列\"\"\"\n";
 
@@ -340,6 +352,7 @@ static py::object generate_uiautomator2_script(const Args &a) {
         s << U"    # 连接默认设备\n    d = u2.connect()\n";
     }
     s << U"\n    print(\"开始执行录制的操作...\")\n\n";
+    s.reserve(160 * std::min<std::size_t>(count, 100000));  // a typical step's size
 
     // The steps, each after the recorded pause before it.
     Lines steps(a, s);
@@ -355,9 +368,7 @@ static py::object generate_uiautomator2_script(const Args &a) {
         ++i;
         py::object method;
         if (own_method(self, "_generate_action_code"_n, kGenerateActionCode, method)) {
-            Text step_num;
-            step_num << i;
-            as_call(a, kGenerateActionCode, [&] { action_code(steps, self, action, step_num); });
+            as_call(a, kGenerateActionCode, [&] { action_code(steps, self, action, Step{i, {}}); });
         } else {
             steps.extend(method(action, i));
         }
@@ -372,9 +383,7 @@ static py::object generate_uiautomator2_script(const Args &a) {
 
 static py::object generate_action_code(const Args &a) {
     Lines out(a);
-    Text step_num;
-    step_num.plain(a[2]);
-    action_code(out, a[0], a[1], step_num);
+    action_code(out, a[0], a[1], Step{0, a[2]});
     return out.list();
 }
 
