@@ -50,7 +50,7 @@ static py::object device_info(const Args &a, py::handle self, py::handle device_
     py::object cached = lookup(self.attr("_device_info_cache"_n), device_id);
     if (cached) {
         py::object cache_time = get(cached, "_cache_time"_n);
-        if (truthy(cache_time) && (now(a) - cache_time) < py::int_(30)) return cached;
+        if (truthy(cache_time) && below(now(a) - cache_time, 30)) return cached;
     }
     try {
         call_method(ostrel, "connect"_n);

@@ -93,8 +93,25 @@ inline py::object text(py::handle value) {
     return py::reinterpret_steal<py::object>(r);
 }
 
-// time.time(), the module global `time` read now.
-inline py::object now(const Args &a) { return call_method(a.global("time"_n), "time"_n); }
+// time.time(), the module global `time` read now. Of a plain module the
+// function is read from its dict, as module attribute lookup finds it
+// (the module type defines no `time`).
+inline py::object now(const Args &a) {
+    py::object time = a.global("time"_n);
+    if (PyModule_CheckExact(time.ptr())) {
+        PyObject *fn = PyDict_GetItemWithError(PyModule_GetDict(time.ptr()), "time"_n.ptr());
+        if (fn) return call(fn);
+        if (PyErr_Occurred()) throw py::error_already_set();
+    }
+    return call_method(time, "time"_n);
+}
+
+// elapsed < limit, with an exact float compared directly (exactly, as
+// Python compares a float with a small int).
+inline bool below(py::handle elapsed, int limit) {
+    if (PyFloat_CheckExact(elapsed.ptr())) return PyFloat_AS_DOUBLE(elapsed.ptr()) < limit;
+    return py::reinterpret_borrow<py::object>(elapsed) < py::int_(limit);
+}
 
 // "connected" or "disconnected" for a connection flag.
 inline py::handle status_text(py::handle connected) { return truthy(connected) ? "connected"_n : "disconnected"_n; }
