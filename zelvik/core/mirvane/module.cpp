@@ -7,20 +7,22 @@ namespace zv::mirvane {
 // @dataclass class RecordedAction: six annotated fields, the last three
 // defaulting to None.
 static void add_recorded_action(ModuleBuilder &m) {
+    // Field names interned, as identifiers in source are: asdict() keys then
+    // match the generated __init__'s parameter names by identity.
     py::dict annotations;
-    annotations["action_type"] = "str";
-    annotations["timestamp"] = "float";
-    annotations["params"] = "Dict[str, Any]";
-    annotations["element_info"] = "Optional[Dict[str, Any]]";
-    annotations["coordinates"] = "Optional[Dict[str, int]]";
-    annotations["screenshot_before"] = "Optional[str]";
+    annotations["action_type"_n] = "str";
+    annotations["timestamp"_n] = "float";
+    annotations["params"_n] = "Dict[str, Any]";
+    annotations["element_info"_n] = "Optional[Dict[str, Any]]";
+    annotations["coordinates"_n] = "Optional[Dict[str, int]]";
+    annotations["screenshot_before"_n] = "Optional[str]";
     py::dict ns;
-    ns["__module__"] = m.module_name();
-    ns["__annotations__"] = annotations;
-    ns["__doc__"] = "录制的操作数据结构";
-    ns["element_info"] = py::none();
-    ns["coordinates"] = py::none();
-    ns["screenshot_before"] = py::none();
+    ns["__module__"_n] = m.module_name();
+    ns["__annotations__"_n] = annotations;
+    ns["__doc__"_n] = "录制的操作数据结构";
+    ns["element_info"_n] = py::none();
+    ns["coordinates"_n] = py::none();
+    ns["screenshot_before"_n] = py::none();
     py::object cls = m.add_class({"RecordedAction", nullptr, {}}, ns);
     m.set("RecordedAction", m.globals()["dataclass"](cls));
 }

@@ -10,7 +10,7 @@ static py::object export_session_data(const Args &a) {
     r["device_info"_n] = self.attr("device_info"_n);
     r["start_time"_n] = self.attr("start_time"_n);
     py::list actions;
-    for (py::handle action : self.attr("actions"_n)) actions.append(a.global("asdict"_n)(action));
+    for (py::handle action : self.attr("actions"_n)) actions.append(call(a.global("asdict"_n), action));
     r["actions"_n] = actions;
     r["generated_at"_n] = a.global("time"_n).attr("time"_n)();
     return r;
