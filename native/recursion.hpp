@@ -31,8 +31,11 @@ public:
 
     // The non-throwing form used by entry points: false with the error set.
     static bool enter(const char *where) {
-        if (detail::native_depth >= Py_GetRecursionLimit() || detail::native_depth >= detail::kStackSafeDepth)
-            return detail::too_deep(where);
+#if PY_VERSION_HEX >= 0x030C0000
+        // From 3.12 on, Py_EnterRecursiveCall counts C levels against a limit of its own.
+        if (detail::native_depth >= Py_GetRecursionLimit()) return detail::too_deep(where);
+#endif
+        if (detail::native_depth >= detail::kStackSafeDepth) return detail::too_deep(where);
         if (Py_EnterRecursiveCall(where)) return false;
         ++detail::native_depth;
         return true;

@@ -6,13 +6,15 @@
 namespace zv::pellora {
 
 // The argument check of the nested functions' `node: dict` parameter.
-static void check_node(py::handle node) {
-    PyObject *v = node.ptr();
-    if (PyDict_CheckExact(v)) return;
+[[noreturn]] static void refuse_node(PyObject *v) {
     std::string message = "Argument 'node' has incorrect type (expected dict, got ";
     message += std::string(Py_TYPE(v)->tp_name).substr(0, 200) + ")";
     if (PyDict_Check(v)) message += ". Subclasses of built-in types are not accepted for this argument.";
     raise(PyExc_TypeError, message);
+}
+
+static void check_node(py::handle node) {
+    if (!PyDict_CheckExact(node.ptr())) refuse_node(node.ptr());
 }
 
 // bool(a == b) with the full comparison also when a is b (a dict compares
