@@ -65,7 +65,10 @@ bool Text::append_str(py::handle s, Escape escape) {
         case PyUnicode_2BYTE_KIND: ok = copy_chars(PyUnicode_2BYTE_DATA(p), n, out, e, quotes); break;
         default: ok = copy_chars(PyUnicode_4BYTE_DATA(p), n, out, e, quotes); break;
     }
-    if (ok) size_ += n;
+    if (ok) {
+        size_ += n;
+        bits_ |= PyUnicode_MAX_CHAR_VALUE(p);  // the limit of its kind, the smallest that holds it
+    }
     return ok;
 }
 
@@ -147,11 +150,7 @@ Text &Text::number(py::handle value) {
 }
 
 py::str Text::str() const {
-    // The characters or'ed together exceed 0x7f, 0xff or 0xffff exactly when
-    // the largest does: that picks the str's kind.
-    Py_UCS4 bits = 0;
-    for (std::size_t i = 0; i < size_; ++i) bits |= data_[i];
-    auto s = py::reinterpret_steal<py::str>(PyUnicode_New((Py_ssize_t)size_, std::min<Py_UCS4>(bits, 0x10ffff)));
+    auto s = py::reinterpret_steal<py::str>(PyUnicode_New((Py_ssize_t)size_, std::min<Py_UCS4>(bits_, 0x10ffff)));
     if (!s) throw py::error_already_set();
     void *out = PyUnicode_DATA(s.ptr());
     switch (PyUnicode_KIND(s.ptr())) {

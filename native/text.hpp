@@ -20,8 +20,22 @@
 
 namespace zv::text {
 
-// Fixed text, for constants: `constexpr Fixed kHeader = U"...";`
-using Fixed = std::u32string_view;
+// The characters of `s` or'ed together: the str's kind depends on whether
+// the largest exceeds 0x7f, 0xff or 0xffff, and so does this.
+constexpr Py_UCS4 bits_of(std::u32string_view s) {
+    Py_UCS4 bits = 0;
+    for (char32_t c : s) bits |= c;
+    return bits;
+}
+
+// Fixed text with its bits worked out at compile time, for constants:
+// `constexpr Fixed kHeader = U"...";`
+struct Fixed {
+    std::u32string_view text;
+    Py_UCS4 bits;
+
+    consteval Fixed(const char32_t *s) : text(s), bits(bits_of(text)) {}
+};
 
 class Text {
 public:
@@ -30,17 +44,23 @@ public:
     Text &operator=(const Text &) = delete;
 
     template <std::size_t N>
-    Text &operator<<(const char32_t (&s)[N]) {
-        append(s, N - 1);
+    [[gnu::always_inline]] Text &operator<<(const char32_t (&s)[N]) {
+        return *this << std::u32string_view(s, N - 1);
+    }
+    [[gnu::always_inline]] Text &operator<<(std::u32string_view s) {
+        append(s.data(), s.size());
+        bits_ |= bits_of(s);
         return *this;
     }
-    Text &operator<<(Fixed s) {
-        append(s.data(), s.size());
+    Text &operator<<(const Fixed &fixed) {
+        append(fixed.text.data(), fixed.text.size());
+        bits_ |= fixed.bits;
         return *this;
     }
     // Another text's characters.
     Text &operator<<(const Text &other) {
         append(other.data_, other.size_);
+        bits_ |= other.bits_;
         return *this;
     }
     // ASCII text.
@@ -90,6 +110,8 @@ private:
     std::unique_ptr<char32_t[]> heap_;
     char32_t *data_ = inline_;
     std::size_t size_ = 0, capacity_ = kInline;
+    // bits_of() of the characters above 0x7f appended so far.
+    Py_UCS4 bits_ = 0;
 };
 
 }  // namespace zv::text
