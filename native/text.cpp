@@ -26,6 +26,17 @@ Text &Text::operator<<(std::string_view ascii) {
     return *this;
 }
 
+Text &Text::fixed_point(bool negative, unsigned long long n, int decimals) {
+    char buf[48], *p = buf + sizeof buf;
+    for (int digit = 0; digit <= decimals || n; ++digit) {
+        if (digit == decimals) *--p = '.';
+        *--p = (char)('0' + n % 10);
+        n /= 10;
+    }
+    if (negative) *--p = '-';
+    return *this << std::string_view(p, (std::size_t)(buf + sizeof buf - p));
+}
+
 Text &Text::operator<<(long long n) {
     char digits[24];
     return *this << std::string_view(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
@@ -118,16 +129,8 @@ static bool short_repr(Text &t, double x) {
     for (int k = 0; k < 4; ++k) {
         const double m = std::nearbyint(x * kScale[k]);
         if (m / kScale[k] != x) continue;
-        char buf[24], *p = buf + sizeof buf;
-        auto n = (unsigned long long)std::fabs(m);
-        if (k == 0) *--p = '0';  // "1200.0"
-        for (int digit = 0; digit < k || n || digit == k; ++digit) {
-            if (digit == k) *--p = '.';
-            *--p = (char)('0' + n % 10);
-            n /= 10;
-        }
-        if (std::signbit(x)) *--p = '-';
-        t << std::string_view(p, (std::size_t)(buf + sizeof buf - p));
+        const auto n = (unsigned long long)std::fabs(m);
+        t.fixed_point(std::signbit(x), k ? n : n * 10, k ? k : 1);  // with k == 0: "1200.0"
         return true;
     }
     return false;
@@ -135,8 +138,8 @@ static bool short_repr(Text &t, double x) {
 
 Text &Text::number(py::handle value) {
     if (append_int(value)) return *this;
-    if (PyFloat_CheckExact(value.ptr()) && short_repr(*this, PyFloat_AS_DOUBLE(value.ptr()))) return *this;
     if (PyFloat_CheckExact(value.ptr())) {  // repr(value), written directly
+        if (short_repr(*this, PyFloat_AS_DOUBLE(value.ptr()))) return *this;
         char *repr = PyOS_double_to_string(PyFloat_AS_DOUBLE(value.ptr()), 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
         if (!repr) throw py::error_already_set();
         *this << std::string_view(repr);

@@ -67,6 +67,9 @@ public:
     Text &operator<<(std::string_view ascii);
     // A number in decimal.
     Text &operator<<(long long n);
+    // scaled / 10**decimals in fixed notation, `decimals` (at least 1) digits
+    // after the point, "-" first when `negative`.
+    Text &fixed_point(bool negative, unsigned long long scaled, int decimals);
 
     // str(value)
     Text &plain(py::handle value);

@@ -40,10 +40,8 @@ struct LitNum {  // `text`, the number() text of `value`, inside a "..." literal
     const Text &text;
 };
 
-template <std::size_t N>
-void put(Text &t, const char32_t (&s)[N]) { t << s; }
-void put(Text &t, std::u32string_view s) { t << s; }
-void put(Text &t, const Text &other) { t << other; }
+template <class P>  // fixed text, or another Text
+void put(Text &t, const P &p) { t << p; }
 void put(Text &t, Lit p) { t.literal(p.value); }
 void put(Text &t, Com p) { t.comment(p.value); }
 void put(Text &t, Step p) {
@@ -79,14 +77,7 @@ bool fixed_two(Text &t, double x) {
     const long double rest = hundredths - whole;
     auto n = (unsigned long long)whole;
     if (rest > 0.5L || (rest == 0.5L && (n & 1))) ++n;
-    char buf[24], *p = buf + sizeof buf;
-    for (int digit = 0; digit < 3 || n; ++digit) {
-        if (digit == 2) *--p = '.';
-        *--p = (char)('0' + n % 10);
-        n /= 10;
-    }
-    if (std::signbit(x)) *--p = '-';
-    t << std::string_view(p, (std::size_t)(buf + sizeof buf - p));
+    t.fixed_point(std::signbit(x), n, 2);
     return true;
 }
 
