@@ -8,6 +8,8 @@
 #include "function.hpp"
 
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 namespace zv {
 
@@ -20,9 +22,29 @@ inline bool truthy(py::handle value) {
     return r == 1;
 }
 
-// item in container
+// The characters of `value` when it is an exact str of ASCII text only.
+inline std::optional<std::string_view> ascii(py::handle value) {
+    PyObject *s = value.ptr();
+    if (!PyUnicode_CheckExact(s)) return std::nullopt;
+#if PY_VERSION_HEX < 0x030C0000
+    if (!PyUnicode_IS_READY(s)) return std::nullopt;
+#endif
+    if (!PyUnicode_IS_ASCII(s)) return std::nullopt;
+    return std::string_view((const char *)PyUnicode_DATA(s), (std::size_t)PyUnicode_GET_LENGTH(s));
+}
+
+// item in container; a key in an exact dict and ASCII text in ASCII text are
+// looked for here.
 inline bool contains(py::handle container, py::handle item) {
-    const int r = PySequence_Contains(container.ptr(), item.ptr());
+    int r;
+    if (PyDict_CheckExact(container.ptr())) {
+        r = PyDict_Contains(container.ptr(), item.ptr());
+    } else if (auto text = ascii(container)) {
+        if (auto part = ascii(item)) return text->find(*part) != std::string_view::npos;
+        r = PySequence_Contains(container.ptr(), item.ptr());
+    } else {
+        r = PySequence_Contains(container.ptr(), item.ptr());
+    }
     if (r < 0) throw py::error_already_set();
     return r == 1;
 }
@@ -76,6 +98,16 @@ inline py::object get(py::handle mapping, py::handle key, py::handle fallback = 
 
 // obj[key]
 inline py::object item(py::handle obj, py::handle key) {
+    if (PyDict_CheckExact(obj.ptr())) {
+        if (PyObject *v = PyDict_GetItemWithError(obj.ptr(), key.ptr())) return py::reinterpret_borrow<py::object>(v);
+        if (!PyErr_Occurred()) {
+            // KeyError(key), as the dict raises it: the key is packed so that a
+            // tuple stays one argument.
+            py::object args = py::reinterpret_steal<py::object>(PyTuple_Pack(1, key.ptr()));
+            if (args) PyErr_SetObject(PyExc_KeyError, args.ptr());
+        }
+        throw py::error_already_set();
+    }
     PyObject *v = PyObject_GetItem(obj.ptr(), key.ptr());
     if (!v) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(v);

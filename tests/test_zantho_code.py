@@ -83,6 +83,7 @@ def test_operation_records():
     ("RichEditor", True, False, False),
     ("CreditCardView", True, False, False),
     ("MyEditTextView", True, True, True),
+    ("中文EditText", True, True, True),
     ("ΩEDIT", True, False, False),
     ("EDİT", False, False, False),  # "İ".lower() is two code points
     ("android.widget.Button", False, False, False),
@@ -142,6 +143,26 @@ def test_full_code_reports_bad_selector_records():
         gen._build_full_code([{"description": "d", "code": "c"}], [], {})
     with pytest.raises(TypeError):
         gen._build_full_code([{"description": "d", "code": "c", "stability": []}], [], {})
+
+
+class Clicking:
+    """A description whose str() makes the element clickable."""
+
+    def __init__(self, element):
+        self.element = element
+
+    def __str__(self):
+        self.element["clickable"] = True
+        return "D"
+
+
+def test_element_is_read_again_after_code_ran():
+    element = {"clickable": False}
+    selectors = [{"description": "A", "stability": "high", "code": "a"},
+                 {"description": Clicking(element), "stability": "high", "code": "b"}]
+    code = gen._build_full_code(selectors, [], element)
+    assert code.split("\n").count("    element.click()  # 点击操作") == 1
+    assert code.index("# 方式 2") < code.index("element.click()  # 点击操作")
 
 
 def test_heading_is_comment_escaped_and_script_parses():

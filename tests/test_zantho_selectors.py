@@ -139,6 +139,32 @@ def test_str_of_a_value_may_reenter():
     assert ast.literal_eval(ast.parse(code).body[0].value.keywords[0].value) == 'd(resourceId="in\\"ner", className="c")'
 
 
+class Rewriting:
+    """A value whose truth test rewrites an item of the element it came from."""
+
+    def __init__(self, element, key, value):
+        self.element, self.key, self.value = element, key, value
+
+    def __bool__(self):
+        self.element[self.key] = self.value
+        return True
+
+    def __str__(self):
+        return "r"
+
+
+@pytest.mark.parametrize("key, other, value, codes", [
+    ("resource_id", "resource_id", "new",
+     ['d(resourceId="new")', 'd(text="hi")', 'd(resourceId="new", className="c")']),
+    ("class", "text", "  bye  ", ['d(text="hi")', 'd(text="bye", className="r")']),
+])
+def test_items_changed_by_a_value_are_read_again(key, other, value, codes):
+    element = {"text": " hi ", "class": "c"}
+    element[key] = Rewriting(element, other, value)
+    got = [s["code"] for s in selectors(element) if s["type"] in ("resource_id", "text", "combined")]
+    assert sorted(got) == sorted(codes)
+
+
 NASTY = ['say "hi"', "back\\slash", "line\nbreak", "tab\tcr\r", "\x00\x1b\x1f\x7f", '中文"\\\n', "'single'"]
 
 

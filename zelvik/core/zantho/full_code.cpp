@@ -75,17 +75,27 @@ static py::object build_full_code(const Args &a) {
 
     Text code;
     code << kHeader;
+    Reads facts(element);
     py::list first = selectors[py::slice(std::nullopt, 3, std::nullopt)];  // selectors[:3]
     for (std::size_t i = 0; i < first.size(); ++i) {
         py::object selector = first[i];
+        // Reading a selector other than an exact dict, or converting values
+        // read from it, may run code that changes the element.
+        if (!PyDict_CheckExact(selector.ptr())) facts.stop();
         code << U"\n\n# 方式 " << (long long)(i + 1) << U": ";
-        code.comment(item(selector, "description"_n)) << U" ";
-        code.plain(get(stability_icons(), item(selector, "stability"_n), "⚪"_n));
+        py::object description = item(selector, "description"_n);
+        facts.check(description);
+        code.comment(description) << U" ";
+        py::object stability = item(selector, "stability"_n);
+        facts.check(stability);
+        code.plain(get(stability_icons(), stability, "⚪"_n));
         code << U"\nelement = ";
-        code.plain(item(selector, "code"_n));
+        py::object locator = item(selector, "code"_n);
+        facts.check(locator);
+        code.plain(locator);
         code << U"\nif element.exists():";
-        if (truthy(get(element, "clickable"_n, py::bool_(false)))) code << kClick;
-        if (contains(get(element, "class"_n, ""_n), "EditText"_n)) code << kSetText;
+        if (truthy(facts.get("clickable"_n, py::bool_(false)))) code << kClick;
+        if (contains(facts.get("class"_n, ""_n), "EditText"_n)) code << kSetText;
         code << kBlockEnd;
     }
 

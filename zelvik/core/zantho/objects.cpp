@@ -13,12 +13,6 @@ static bool exact_str(PyObject *s) {
     return true;
 }
 
-std::optional<std::string_view> ascii(py::handle value) {
-    PyObject *s = value.ptr();
-    if (!exact_str(s) || !PyUnicode_IS_ASCII(s)) return std::nullopt;
-    return std::string_view((const char *)PyUnicode_DATA(s), (std::size_t)PyUnicode_GET_LENGTH(s));
-}
-
 // str.strip() on an exact str is done here, without a method call.
 py::object strip(py::handle value) {
     PyObject *s = value.ptr();
@@ -41,6 +35,19 @@ py::dict copy(py::handle d) {
     PyObject *r = PyDict_Copy(d.ptr());
     if (!r) throw py::error_already_set();
     return py::reinterpret_steal<py::dict>(r);
+}
+
+PyObject *Reads::lookup(PyObject *key) {
+    if (reuse_)
+        for (std::size_t i = 0; i < size_; ++i)
+            if (seen_[i].first == key) return seen_[i].second.ptr();
+    PyObject *v = PyDict_GetItemWithError(record_, key);
+    if (!v && PyErr_Occurred()) throw py::error_already_set();
+    if (v && !inert(v))
+        stop();
+    else if (reuse_ && size_ < seen_.size())
+        seen_[size_++] = {key, py::reinterpret_borrow<py::object>(v)};
+    return v;
 }
 
 }  // namespace zv::zantho

@@ -6,15 +6,12 @@
 
 #include <pybind11/gil_safe_call_once.h>
 
+#include <array>
 #include <initializer_list>
-#include <optional>
-#include <string_view>
 #include <utility>
 
 namespace zv::zantho {
 
-// The characters of `value` when it is an exact str of ASCII text only.
-std::optional<std::string_view> ascii(py::handle value);
 // value.strip()
 py::object strip(py::handle value);
 // The value of make(), made on first use and kept for the process lifetime
@@ -32,6 +29,48 @@ using Item = std::pair<py::handle, py::handle>;
 py::handle make_template(std::initializer_list<Item> items);
 // A new dict with the items of the exact dict `d`, in order.
 py::dict copy(py::handle d);
+
+// The reads of one exact dict (an argument, which the call does not change),
+// each key looked up once: a key read again gives the value read before as
+// long as no Python code can have run since. Only values of the built-in
+// immutable scalar types keep reuse on: code can run when other values are
+// tested or converted, so reading one of them, or stop(), ends reuse for the
+// rest of the call.
+class Reads {
+public:
+    explicit Reads(py::handle record) : record_(record.ptr()) {}
+    Reads(const Reads &) = delete;
+    Reads &operator=(const Reads &) = delete;
+
+    // record.get(key, fallback), or record.get(key) without a fallback.
+    py::object get(py::handle key, py::handle fallback = {}) {
+        PyObject *v = lookup(key.ptr());
+        return py::reinterpret_borrow<py::object>(v ? v : fallback ? fallback.ptr() : Py_None);
+    }
+    // record[key]
+    py::object item(py::handle key) {
+        PyObject *v = lookup(key.ptr());
+        return v ? py::reinterpret_borrow<py::object>(v) : zv::item(record_, key);
+    }
+    // `value` came from elsewhere: reuse ends unless it is inert.
+    void check(py::handle value) {
+        if (!inert(value.ptr())) stop();
+    }
+    void stop() { reuse_ = false; }
+
+private:
+    static bool inert(PyObject *v) {
+        return PyUnicode_CheckExact(v) || v == Py_None || PyBool_Check(v) || PyLong_CheckExact(v) ||
+               PyFloat_CheckExact(v);
+    }
+    PyObject *lookup(PyObject *key);
+
+    PyObject *record_;
+    // Values are held: a collection may run finalizers that change the dict.
+    std::array<std::pair<PyObject *, py::object>, 6> seen_{};
+    std::size_t size_ = 0;
+    bool reuse_ = true;
+};
 
 
 }  // namespace zv::zantho

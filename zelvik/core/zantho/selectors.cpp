@@ -129,9 +129,13 @@ py::str compose(const Fixed &prefix, Render render, py::handle value, const Fixe
     return t.str();
 }
 
-// element.get("text") and element["text"].strip()
-bool has_text(py::handle element) {
-    return truthy(get(element, "text"_n)) && truthy(strip(item(element, "text"_n)));
+// The stripped text when element.get("text") is truthy and
+// element["text"].strip() is non-empty.
+py::object stripped_text(Reads &element) {
+    py::object text = element.get("text"_n);
+    if (!truthy(text)) return {};
+    text = strip(element.item("text"_n));
+    return truthy(text) ? text : py::object();
 }
 
 // (bounds[a] + bounds[b]) // 2, directly for a list of small ints.
@@ -156,16 +160,16 @@ py::object center(py::handle bounds, int a, int b) {
 
 // The steps of _generate_selectors, the selectors going to `selectors`.
 template <class Selectors>
-static void generate(py::handle element, Selectors &selectors) {
+static void generate(py::handle record, Selectors &selectors) {
     const Kinds &kind = kinds();
+    Reads element(record);
 
-    if (truthy(get(element, "resource_id"_n))) {
-        py::str code = compose(U"d(resourceId=\"", &Text::literal, item(element, "resource_id"_n), U"\")");
+    if (truthy(element.get("resource_id"_n))) {
+        py::str code = compose(U"d(resourceId=\"", &Text::literal, element.item("resource_id"_n), U"\")");
         selectors.append(kind.resource_id, code);
     }
 
-    if (has_text(element)) {
-        py::object text = strip(item(element, "text"_n));
+    if (py::object text = stripped_text(element)) {
         py::str code = compose(U"d(text=\"", &Text::literal, text, U"\")");
         selectors.append(kind.text, code, compose(U"文本定位 - 基于显示文本 '", &Text::plain, text, U"'"));
         if (py::len(text) > 10) {
@@ -177,13 +181,13 @@ static void generate(py::handle element, Selectors &selectors) {
         }
     }
 
-    if (truthy(get(element, "content_desc"_n))) {
-        py::str code = compose(U"d(description=\"", &Text::literal, item(element, "content_desc"_n), U"\")");
+    if (truthy(element.get("content_desc"_n))) {
+        py::str code = compose(U"d(description=\"", &Text::literal, element.item("content_desc"_n), U"\")");
         selectors.append(kind.content_desc, code);
     }
 
-    if (truthy(get(element, "class"_n))) {
-        py::object class_name = item(element, "class"_n);
+    if (truthy(element.get("class"_n))) {
+        py::object class_name = element.item("class"_n);
         py::str code = compose(U"d(className=\"", &Text::literal, class_name, U"\")");
         selectors.append(kind.class_name, code);
     }
@@ -192,25 +196,25 @@ static void generate(py::handle element, Selectors &selectors) {
         Text code;  // "d(" + ", ".join(combo_conditions) + ")"
         code << U"d(";
         int conditions = 0;
-        if (truthy(get(element, "resource_id"_n))) {
+        if (truthy(element.get("resource_id"_n))) {
             code << U"resourceId=\"";
-            code.literal(item(element, "resource_id"_n)) << U"\"";
+            code.literal(element.item("resource_id"_n)) << U"\"";
             ++conditions;
-        } else if (has_text(element)) {
+        } else if (py::object text = stripped_text(element)) {
             code << U"text=\"";
-            code.literal(strip(item(element, "text"_n))) << U"\"";
+            code.literal(text) << U"\"";
             ++conditions;
         }
-        if (truthy(get(element, "class"_n)) && conditions == 1) {
+        if (truthy(element.get("class"_n)) && conditions == 1) {
             code << U", className=\"";
-            code.literal(item(element, "class"_n)) << U"\"";
+            code.literal(element.item("class"_n)) << U"\"";
             ++conditions;
         }
         if (conditions >= 2) selectors.append(kind.combined, (code << U")").str());
     }
 
-    if (truthy(get(element, "bounds"_n))) {
-        py::object bounds = item(element, "bounds"_n);
+    if (truthy(element.get("bounds"_n))) {
+        py::object bounds = element.item("bounds"_n);
         py::object center_x = center(bounds, 0, 2);
         py::object center_y = center(bounds, 1, 3);
         Text code, description;
