@@ -96,6 +96,13 @@ inline py::object get(py::handle mapping, py::handle key, py::handle fallback = 
     return fallback ? call_method(mapping, "get"_n, key, fallback) : call_method(mapping, "get"_n, key);
 }
 
+// obj.name, read without a pybind11 accessor (for loops over many items).
+inline py::object attr(py::handle obj, py::handle name) {
+    PyObject *v = PyObject_GetAttr(obj.ptr(), name.ptr());
+    if (!v) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(v);
+}
+
 // obj[key]
 inline py::object item(py::handle obj, py::handle key) {
     if (PyDict_CheckExact(obj.ptr())) {

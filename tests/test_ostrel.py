@@ -212,6 +212,24 @@ def test_scan_disconnects_vanished_devices_and_survives_failures(env, monkeypatc
     assert run(dm.scan_devices()) == [] and dm._last_scan_time == stamp
 
 
+@pytest.mark.parametrize("listed, kept, result", [
+    (["B", "A"], ["A", "B"], ["B", "A"]),           # same devices, another order
+    (["A", "X", "B"], ["A", "B", "X"], ["A", "X", "B"]),  # a new device between them
+    (("A",), ["A"], ["A"]),                          # not a list: B goes
+    (iter(["A"]), [], ["A"]),                        # walked once: the set of it is empty
+    (["A", ["x"]], ["A", "B"], []),                  # an unhashable serial fails the scan
+])
+def test_scan_reconciles_whatever_list_devices_gives(env, monkeypatch, listed, kept, result):
+    env.adb("A", "B", "X")
+    dm = ostrel.DeviceManager()
+    monkeypatch.setattr(ostrel, "list_devices", lambda: ["A", "B"])
+    run(dm.scan_devices())
+    monkeypatch.setattr(ostrel, "list_devices", lambda: listed)
+    got = run(dm.scan_devices())
+    assert [r["id"] for r in got] == result
+    assert sorted(dm._device_info_cache) == kept
+
+
 @pytest.mark.parametrize("age, reconnects", [(29.9, False), (30, True), (31, True)])
 def test_cache_window(env, age, reconnects):
     env.adb("A")

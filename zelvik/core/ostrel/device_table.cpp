@@ -47,10 +47,10 @@ static py::dict error_entry(py::handle device_id, py::error_already_set &e) {
 // _get_device_info's steps; its coroutine never suspends, so a scan runs
 // them directly unless the method is overridden.
 static py::object device_info(const Args &a, py::handle self, py::handle device_id, py::handle ostrel) {
-    py::object cached = lookup(self.attr("_device_info_cache"_n), device_id);
+    py::object cached = lookup(attr(self, "_device_info_cache"_n), device_id);
     if (cached) {
         py::object cache_time = get(cached, "_cache_time"_n);
-        if (truthy(cache_time) && below(now(a) - cache_time, 30)) return cached;
+        if (truthy(cache_time) && age_below(now(a), cache_time, 30)) return cached;
     }
     try {
         call_method(ostrel, "connect"_n);
@@ -95,6 +95,30 @@ static py::object start_device_info(const Args &a, py::handle self, py::handle d
     return info;
 }
 
+// Every key of the exact dict `devices` is an item of the exact list `ids`
+// of exact strs, in the dict's order: a scan that found the same devices.
+static bool listed_in_order(py::handle devices, py::handle ids) {
+    if (!PyDict_CheckExact(devices.ptr()) || !PyList_CheckExact(ids.ptr())) return false;
+    const Py_ssize_t n = PyList_GET_SIZE(ids.ptr());
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (!PyUnicode_CheckExact(PyList_GET_ITEM(ids.ptr(), i))) return false;
+    Py_ssize_t pos = 0, i = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(devices.ptr(), &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key)) return false;
+        while (i < n && !equals(PyList_GET_ITEM(ids.ptr(), i), key)) ++i;
+        if (i++ == n) return false;
+    }
+    return true;
+}
+
+// set(devices.keys()) - set(ids); without building the sets when nothing can
+// be in it.
+static py::object removed(py::handle devices, py::handle ids) {
+    if (listed_in_order(devices, ids)) return py::tuple();
+    return py::set(call_method(devices, "keys"_n)) - py::set(py::reinterpret_borrow<py::object>(ids));
+}
+
 static Task scan_devices(const Args &a) {
     py::handle self = a[0];
     try {
@@ -103,12 +127,12 @@ static Task scan_devices(const Args &a) {
         py::list device_list;
         for (py::handle device_id : device_ids) {
             try {
-                py::object ostrel = lookup(self.attr("_devices"_n), device_id);
+                py::object ostrel = lookup(attr(self, "_devices"_n), device_id);
                 if (!ostrel) {
                     self.attr("_devices"_n)[device_id] = call(a.global("BaseDeviceManager"_n), device_id);
                     ostrel = self.attr("_devices"_n)[device_id];
                 }
-                current_devices[device_id] = ostrel;
+                put(current_devices, device_id, ostrel);
                 bool done;
                 py::object device_info = start_device_info(a, self, device_id, ostrel, done);
                 if (!done) device_info = co_await std::move(device_info);
@@ -118,7 +142,7 @@ static Task scan_devices(const Args &a) {
                 device_list.append(error_entry(device_id, e));
             }
         }
-        py::object removed_devices = py::set(call_method(self.attr("_devices"_n), "keys"_n)) - py::set(device_ids);
+        py::object removed_devices = removed(self.attr("_devices"_n), device_ids);
         for (py::handle device_id : removed_devices) {
             if (contains(self.attr("_devices"_n), device_id)) {
                 try {

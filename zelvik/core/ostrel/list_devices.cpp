@@ -1,5 +1,7 @@
 #include "ostrel.hpp"
 
+#include <cstring>
+
 namespace zv::ostrel {
 
 // The serials in `adb devices` output held in an exact str, as the generic
@@ -11,6 +13,11 @@ static py::list serials_in(py::handle stdout) {
     auto space = [&](Py_ssize_t i) { return Py_UNICODE_ISSPACE(PyUnicode_READ(kind, data, i)); };
     // The first occurrence of `ch` in [from, to), or `to`.
     auto find = [&](Py_UCS4 ch, Py_ssize_t from, Py_ssize_t to) {
+        if (kind == PyUnicode_1BYTE_KIND) {
+            const auto *chars = (const Py_UCS1 *)data;
+            const void *at = std::memchr(chars + from, (int)ch, (std::size_t)(to - from));
+            return at ? (Py_ssize_t)((const Py_UCS1 *)at - chars) : to;
+        }
         Py_ssize_t at = PyUnicode_FindChar(s, ch, from, to, 1);
         if (at == -2) throw py::error_already_set();
         return at < 0 ? to : at;

@@ -76,9 +76,6 @@ inline py::object lookup(py::handle mapping, py::handle key) {
     return mapping[key];
 }
 
-
-
-
 // `a > b`, the comparison's own result.
 inline py::object greater(py::handle a, py::handle b) {
     PyObject *r = PyObject_RichCompare(a.ptr(), b.ptr(), Py_GT);
@@ -106,11 +103,12 @@ inline py::object now(const Args &a) {
     return call_method(time, "time"_n);
 }
 
-// elapsed < limit, with an exact float compared directly (exactly, as
-// Python compares a float with a small int).
-inline bool below(py::handle elapsed, int limit) {
-    if (PyFloat_CheckExact(elapsed.ptr())) return PyFloat_AS_DOUBLE(elapsed.ptr()) < limit;
-    return py::reinterpret_borrow<py::object>(elapsed) < py::int_(limit);
+// now - then < limit; two exact floats are subtracted and compared here
+// (exactly as Python does, a small int being exact as a double).
+inline bool age_below(py::handle now, py::handle then, int limit) {
+    if (PyFloat_CheckExact(now.ptr()) && PyFloat_CheckExact(then.ptr()))
+        return PyFloat_AS_DOUBLE(now.ptr()) - PyFloat_AS_DOUBLE(then.ptr()) < limit;
+    return py::reinterpret_borrow<py::object>(now) - then < py::int_(limit);
 }
 
 // "connected" or "disconnected" for a connection flag.
