@@ -90,9 +90,8 @@ static void arg_type_error(const Param &p, PyObject *value) {
 }
 
 // Checks or converts one argument in place; false with an error set.
-static bool check_arg(const Param &p, PyObject *&slot) {
+static bool convert_arg(const Param &p, PyObject *&slot) {
     PyObject *v = slot;
-    if (p.check == Check::Any) return true;
     if (v == Py_None && (p.optional || p.value.kind == Default::None)) return true;
     switch (p.check) {
         case Check::Str:
@@ -138,6 +137,11 @@ static bool check_arg(const Param &p, PyObject *&slot) {
         }
         default: return true;
     }
+}
+
+// An argument of exactly the checked type, the usual case, is taken as it is.
+static inline bool check_arg(const Param &p, PyObject *&slot) {
+    return p.check == Check::Any || Py_TYPE(slot) == check_type(p.check) || convert_arg(p, slot);
 }
 
 static void check_result_value(Check check, PyObject *value) {
@@ -222,6 +226,18 @@ bool FunctionObject::bind(Args &out, PyObject *const *args, Py_ssize_t nargs, Py
     const auto nparams = (Py_ssize_t)s.params.size();
     const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     out.function_ = this;
+
+    // Every argument by position, as most calls give them.
+    if (!nkw && required <= nargs && nargs <= nparams) {
+        for (Py_ssize_t i = 0; i < nparams; ++i) {
+            PyObject *v = i < nargs ? args[i] : defaults[i];
+            Py_INCREF(v);
+            out.values_[i] = v;
+            out.count_ = (std::size_t)i + 1;
+            if (i < nargs && !check_arg(s.params[i], out.values_[i])) return false;
+        }
+        return true;
+    }
 
     // Functions without parameters and methods taking only self.
     if (nparams <= 1 && required == nparams) {

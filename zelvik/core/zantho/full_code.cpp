@@ -74,6 +74,7 @@ static py::object build_full_code(const Args &a) {
     if (py::len(selectors) == 0) return py::reinterpret_borrow<py::object>("# 无法生成定位代码：元素缺少必要的定位属性"_n);
 
     Text code;
+    code.reserve(2048);  // a whole script: about 1,200 characters with three blocks
     code << kHeader;
     Reads facts(element);
     py::list first = selectors[py::slice(std::nullopt, 3, std::nullopt)];  // selectors[:3]

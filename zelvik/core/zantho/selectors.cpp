@@ -47,9 +47,10 @@ private:
     std::vector<py::handle> pros_, cons_;
 
     static py::list new_list(const std::vector<py::handle> &items) {
-        py::list out(items.size());
-        for (std::size_t i = 0; i < items.size(); ++i) out[i] = items[i];
-        return out;
+        PyObject *out = PyList_New((Py_ssize_t)items.size());
+        if (!out) throw py::error_already_set();
+        for (std::size_t i = 0; i < items.size(); ++i) PyList_SET_ITEM(out, (Py_ssize_t)i, items[i].inc_ref().ptr());
+        return py::reinterpret_steal<py::list>(out);
     }
 };
 
