@@ -18,6 +18,8 @@ void Text::reallocate(std::size_t n) {
     capacity_ = capacity;
 }
 
+void Text::copy_long(char32_t *out, const char32_t *s, std::size_t n) { std::memcpy(out, s, n * sizeof(char32_t)); }
+
 Text &Text::operator<<(std::string_view ascii) {
     grow(ascii.size());
     char32_t *out = data_ + size_;

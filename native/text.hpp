@@ -99,10 +99,13 @@ private:
         if (n <= 16) {  // most pieces: cheaper than a library call
             for (std::size_t i = 0; i < n; ++i) out[i] = s[i];
         } else {
-            std::memcpy(out, s, n * sizeof(char32_t));
+            copy_long(out, s, n);
         }
         size_ += n;
     }
+    // Long pieces go to the library's memcpy: inlined for a constant size,
+    // the copy would become a slow-starting `rep movs`.
+    [[gnu::noinline]] static void copy_long(char32_t *out, const char32_t *s, std::size_t n);
     void grow(std::size_t n) {
         if (size_ + n > capacity_) reallocate(n);
     }
