@@ -40,13 +40,16 @@ py::dict copy(py::handle d) {
 PyObject *Reads::lookup(PyObject *key) {
     if (reuse_)
         for (std::size_t i = 0; i < size_; ++i)
-            if (seen_[i].first == key) return seen_[i].second.ptr();
+            if (keys_[i] == key) return values_[i];
     PyObject *v = PyDict_GetItemWithError(record_, key);
     if (!v && PyErr_Occurred()) throw py::error_already_set();
     if (v && !inert(v))
         stop();
-    else if (reuse_ && size_ < seen_.size())
-        seen_[size_++] = {key, py::reinterpret_borrow<py::object>(v)};
+    else if (reuse_ && size_ < kSeen) {
+        Py_XINCREF(v);
+        keys_[size_] = key;
+        values_[size_++] = v;
+    }
     return v;
 }
 

@@ -6,7 +6,6 @@
 
 #include <pybind11/gil_safe_call_once.h>
 
-#include <array>
 #include <initializer_list>
 #include <utility>
 
@@ -39,6 +38,9 @@ py::dict copy(py::handle d);
 class Reads {
 public:
     explicit Reads(py::handle record) : record_(record.ptr()) {}
+    ~Reads() {
+        for (std::size_t i = 0; i < size_; ++i) Py_XDECREF(values_[i]);
+    }
     Reads(const Reads &) = delete;
     Reads &operator=(const Reads &) = delete;
 
@@ -66,8 +68,10 @@ private:
     PyObject *lookup(PyObject *key);
 
     PyObject *record_;
-    // Values are held: a collection may run finalizers that change the dict.
-    std::array<std::pair<PyObject *, py::object>, 6> seen_{};
+    // The first size_ are set; values are held, as a collection may run
+    // finalizers that change the dict.
+    static constexpr std::size_t kSeen = 6;
+    PyObject *keys_[kSeen], *values_[kSeen];
     std::size_t size_ = 0;
     bool reuse_ = true;
 };

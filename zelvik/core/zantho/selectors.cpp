@@ -4,7 +4,6 @@
 #include "zantho.hpp"
 
 #include <algorithm>
-#include <array>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -79,23 +78,34 @@ const Kinds &kinds() {
 // with a stable sort.
 class Records {
 public:
+    Records() = default;
+    Records(const Records &) = delete;
+    Records &operator=(const Records &) = delete;
+    ~Records() {
+        for (std::size_t i = 0; i < size_; ++i) Py_DECREF(records_[i]);
+    }
+
     void append(const Kind &kind, py::handle code, py::handle description = {}) {
-        records_[size_++] = {kind.priority, kind.record(code, description)};
+        records_[size_] = kind.record(code, description).release().ptr();
+        priorities_[size_++] = kind.priority;
     }
 
     std::size_t size() const { return size_; }
 
     py::list ranked() const {
-        py::list out(size_);
-        std::size_t n = 0;
+        PyObject *out = PyList_New((Py_ssize_t)size_);
+        if (!out) throw py::error_already_set();
+        Py_ssize_t n = 0;
         for (int priority = 1; priority <= 5; ++priority)
             for (std::size_t i = 0; i < size_; ++i)
-                if (records_[i].first == priority) out[n++] = records_[i].second;
-        return out;
+                if (priorities_[i] == priority) PyList_SET_ITEM(out, n++, py::handle(records_[i]).inc_ref().ptr());
+        return py::reinterpret_steal<py::list>(out);
     }
 
 private:
-    std::array<std::pair<int, py::object>, 7> records_;
+    // The first size_ are set and held.
+    PyObject *records_[7];
+    int priorities_[7];
     std::size_t size_ = 0;
 };
 
