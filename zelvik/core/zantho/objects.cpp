@@ -37,6 +37,12 @@ py::dict copy(py::handle d) {
     return py::reinterpret_steal<py::dict>(r);
 }
 
+py::list new_list(std::size_t n) {
+    PyObject *r = PyList_New((Py_ssize_t)n);
+    if (!r) throw py::error_already_set();
+    return py::reinterpret_steal<py::list>(r);
+}
+
 PyObject *Reads::lookup(PyObject *key) {
     if (reuse_)
         for (std::size_t i = 0; i < size_; ++i)

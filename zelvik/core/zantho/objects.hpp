@@ -28,6 +28,36 @@ using Item = std::pair<py::handle, py::handle>;
 py::handle make_template(std::initializer_list<Item> items);
 // A new dict with the items of the exact dict `d`, in order.
 py::dict copy(py::handle d);
+// A new list of n empty slots, each to be filled with PyList_SET_ITEM.
+py::list new_list(std::size_t n);
+
+// Up to N objects, held in the order appended; the slots are set as they fill
+// (zeroing a fixed array on every call costs more than the work here).
+template <std::size_t N>
+class Kept {
+public:
+    Kept() = default;
+    Kept(const Kept &) = delete;
+    Kept &operator=(const Kept &) = delete;
+    ~Kept() {
+        for (std::size_t i = 0; i < size_; ++i) Py_DECREF(items_[i]);
+    }
+
+    void append(py::object item) { items_[size_++] = item.release().ptr(); }
+    std::size_t size() const { return size_; }
+    py::handle operator[](std::size_t i) const { return items_[i]; }
+
+    // A new list of the items in order.
+    py::list list() const {
+        py::list out = new_list(size_);
+        for (std::size_t i = 0; i < size_; ++i) PyList_SET_ITEM(out.ptr(), (Py_ssize_t)i, py::handle(items_[i]).inc_ref().ptr());
+        return out;
+    }
+
+private:
+    PyObject *items_[N];
+    std::size_t size_ = 0;
+};
 
 // The reads of one exact dict (an argument, which the call does not change),
 // each key looked up once: a key read again gives the value read before as

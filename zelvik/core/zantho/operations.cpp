@@ -26,10 +26,6 @@ struct Operations {
     py::handle get_info = record("get_info"_n, "info = element.info"_n, "获取元素信息"_n);
 };
 
-void append(py::list &operations, py::handle record) {
-    if (PyList_Append(operations.ptr(), record.ptr()) < 0) throw py::error_already_set();
-}
-
 // class_name.endswith("EditText")
 bool ends_with_edit_text(py::handle class_name) {
     if (!PyUnicode_CheckExact(class_name.ptr())) return truthy(class_name.attr("endswith"_n)("EditText"_n));
@@ -57,25 +53,25 @@ bool has_edit(py::handle class_name) {
 static py::object generate_operations(const Args &a) {
     py::handle element = a[1];
     const Operations &op = once([] { return Operations(); });
-    py::list operations;
+    Kept<10> operations;
     py::dict click = copy(op.click);
     put(click, "applicable"_n, get(element, "clickable"_n, py::bool_(false)));
-    append(operations, click);
-    if (truthy(get(element, "long_clickable"_n, py::bool_(false)))) append(operations, copy(op.long_click));
+    operations.append(click);
+    if (truthy(get(element, "long_clickable"_n, py::bool_(false)))) operations.append(copy(op.long_click));
     py::object class_name = get(element, "class"_n, ""_n);
     if (ends_with_edit_text(class_name) || has_edit(class_name)) {
-        append(operations, copy(op.input_text));
-        append(operations, copy(op.clear_text));
+        operations.append(copy(op.input_text));
+        operations.append(copy(op.clear_text));
     }
     if (truthy(get(element, "scrollable"_n, py::bool_(false)))) {
-        append(operations, copy(op.scroll_up));
-        append(operations, copy(op.scroll_down));
+        operations.append(copy(op.scroll_up));
+        operations.append(copy(op.scroll_down));
     }
-    append(operations, copy(op.wait_exists));
-    append(operations, copy(op.wait_gone));
-    append(operations, copy(op.assert_exists));
-    append(operations, copy(op.get_info));
-    return operations;
+    operations.append(copy(op.wait_exists));
+    operations.append(copy(op.wait_gone));
+    operations.append(copy(op.assert_exists));
+    operations.append(copy(op.get_info));
+    return operations.list();
 }
 
 const FunctionSpec kGenerateOperations{

@@ -34,8 +34,8 @@ public:
         py::dict r = copy(template_);
         put(r, "code"_n, code);
         if (description) put(r, "description"_n, description);
-        put(r, "pros"_n, new_list(pros_));
-        put(r, "cons"_n, new_list(cons_));
+        put(r, "pros"_n, list_of(pros_));
+        put(r, "cons"_n, list_of(cons_));
         return r;
     }
 
@@ -45,11 +45,10 @@ private:
     py::handle template_;
     std::vector<py::handle> pros_, cons_;
 
-    static py::list new_list(const std::vector<py::handle> &items) {
-        PyObject *out = PyList_New((Py_ssize_t)items.size());
-        if (!out) throw py::error_already_set();
-        for (std::size_t i = 0; i < items.size(); ++i) PyList_SET_ITEM(out, (Py_ssize_t)i, items[i].inc_ref().ptr());
-        return py::reinterpret_steal<py::list>(out);
+    static py::list list_of(const std::vector<py::handle> &items) {
+        py::list out = new_list(items.size());
+        for (std::size_t i = 0; i < items.size(); ++i) PyList_SET_ITEM(out.ptr(), (Py_ssize_t)i, items[i].inc_ref().ptr());
+        return out;
     }
 };
 
@@ -78,35 +77,25 @@ const Kinds &kinds() {
 // with a stable sort.
 class Records {
 public:
-    Records() = default;
-    Records(const Records &) = delete;
-    Records &operator=(const Records &) = delete;
-    ~Records() {
-        for (std::size_t i = 0; i < size_; ++i) Py_DECREF(records_[i]);
-    }
-
     void append(const Kind &kind, py::handle code, py::handle description = {}) {
-        records_[size_] = kind.record(code, description).release().ptr();
-        priorities_[size_++] = kind.priority;
+        priorities_[records_.size()] = kind.priority;
+        records_.append(kind.record(code, description));
     }
 
-    std::size_t size() const { return size_; }
+    std::size_t size() const { return records_.size(); }
 
     py::list ranked() const {
-        PyObject *out = PyList_New((Py_ssize_t)size_);
-        if (!out) throw py::error_already_set();
+        py::list out = new_list(size());
         Py_ssize_t n = 0;
         for (int priority = 1; priority <= 5; ++priority)
-            for (std::size_t i = 0; i < size_; ++i)
-                if (priorities_[i] == priority) PyList_SET_ITEM(out, n++, py::handle(records_[i]).inc_ref().ptr());
-        return py::reinterpret_steal<py::list>(out);
+            for (std::size_t i = 0; i < size(); ++i)
+                if (priorities_[i] == priority) PyList_SET_ITEM(out.ptr(), n++, records_[i].inc_ref().ptr());
+        return out;
     }
 
 private:
-    // The first size_ are set and held.
-    PyObject *records_[7];
+    Kept<7> records_;
     int priorities_[7];
-    std::size_t size_ = 0;
 };
 
 // Only the code of the best-ranked record: the first one appended with the
