@@ -138,22 +138,36 @@ py::object stripped_text(Reads &element) {
     return truthy(text) ? text : py::object();
 }
 
-// (bounds[a] + bounds[b]) // 2, directly for a list of small ints.
-py::object center(py::handle bounds, int a, int b) {
+// (bounds[a] + bounds[b]) // 2: for a list of small ints a number kept here,
+// otherwise the object the operators give.
+struct Center {
+    long long value = 0;
+    py::object object;
+
+    // Writes it as `render` writes the object (the same text for an int).
+    void write(Text &t, Render render) const {
+        if (object)
+            (t.*render)(object);
+        else
+            t << value;
+    }
+};
+
+Center center(py::handle bounds, int a, int b) {
     PyObject *list = bounds.ptr();
     if (PyList_CheckExact(list) && PyList_GET_SIZE(list) > std::max(a, b)) {
         PyObject *x = PyList_GET_ITEM(list, a), *y = PyList_GET_ITEM(list, b);
         int overflow_x = 1, overflow_y = 1;
         const long long vx = PyLong_CheckExact(x) ? PyLong_AsLongLongAndOverflow(x, &overflow_x) : 0;
         const long long vy = PyLong_CheckExact(y) ? PyLong_AsLongLongAndOverflow(y, &overflow_y) : 0;
-        if (!overflow_x && !overflow_y) return py::int_((long long)(((__int128)vx + vy) >> 1));
+        if (!overflow_x && !overflow_y) return {(long long)(((__int128)vx + vy) >> 1)};
     }
     py::object x = item(bounds, py::int_(a));
     py::object y = item(bounds, py::int_(b));
     py::object sum = x + y;
     PyObject *half = PyNumber_FloorDivide(sum.ptr(), py::int_(2).ptr());
     if (!half) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(half);
+    return {0, py::reinterpret_steal<py::object>(half)};
 }
 
 }  // namespace
@@ -215,15 +229,18 @@ static void generate(py::handle record, Selectors &selectors) {
 
     if (truthy(element.get("bounds"_n))) {
         py::object bounds = element.item("bounds"_n);
-        py::object center_x = center(bounds, 0, 2);
-        py::object center_y = center(bounds, 1, 3);
+        const Center center_x = center(bounds, 0, 2), center_y = center(bounds, 1, 3);
         Text code, description;
         code << U"d.click(";
-        code.number(center_x) << U", ";
-        code.number(center_y) << U")";
+        center_x.write(code, &Text::number);
+        code << U", ";
+        center_y.write(code, &Text::number);
+        code << U")";
         description << U"坐标点击 - 点击位置 (";
-        description.plain(center_x) << U", ";
-        description.plain(center_y) << U")";
+        center_x.write(description, &Text::plain);
+        description << U", ";
+        center_y.write(description, &Text::plain);
+        description << U")";
         py::str code_text = code.str();
         selectors.append(kind.coordinate, code_text, description.str());
     }
