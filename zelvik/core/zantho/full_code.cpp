@@ -77,7 +77,9 @@ static py::object build_full_code(const Args &a) {
     code.reserve(2048);  // a whole script: about 1,200 characters with three blocks
     code << kHeader;
     Reads facts(element);
-    py::list first = selectors[py::slice(std::nullopt, 3, std::nullopt)];  // selectors[:3]
+    // selectors[:3] (an exact list)
+    py::list first = py::reinterpret_steal<py::list>(PyList_GetSlice(selectors.ptr(), 0, 3));
+    if (!first) throw py::error_already_set();
     for (std::size_t i = 0; i < first.size(); ++i) {
         py::object selector = first[i];
         // Reading a selector other than an exact dict, or converting values

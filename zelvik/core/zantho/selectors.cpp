@@ -187,7 +187,10 @@ static void generate(py::handle record, Selectors &selectors) {
         py::str code = compose(U"d(text=\"", &Text::literal, text, U"\")");
         selectors.append(kind.text, code, compose(U"文本定位 - 基于显示文本 '", &Text::plain, text, U"'"));
         if (py::len(text) > 10) {
-            py::object head = text[py::slice(std::nullopt, 8, std::nullopt)];
+            py::object head = PyUnicode_CheckExact(text.ptr())  // text[:8]
+                                  ? py::reinterpret_steal<py::object>(PyUnicode_Substring(text.ptr(), 0, 8))
+                                  : text[py::slice(std::nullopt, 8, std::nullopt)];
+            if (!head) throw py::error_already_set();
             py::object short_text = head + "..."_n;
             py::str contains_code = compose(U"d(textContains=\"", &Text::literal, head, U"\")");
             selectors.append(kind.text_contains, contains_code,
