@@ -13,11 +13,20 @@
 
 namespace zv {
 
-// bool(value)
+// bool(value); the constants and exact strs, lists and dicts answered here.
 inline bool truthy(py::handle value) {
-    if (value.ptr() == Py_True) return true;
-    if (value.ptr() == Py_False || value.ptr() == Py_None) return false;
-    const int r = PyObject_IsTrue(value.ptr());
+    PyObject *v = value.ptr();
+    if (v == Py_True) return true;
+    if (v == Py_False || v == Py_None) return false;
+    if (PyUnicode_CheckExact(v)
+#if PY_VERSION_HEX < 0x030C0000
+        && PyUnicode_IS_READY(v)
+#endif
+    )
+        return PyUnicode_GET_LENGTH(v) != 0;
+    if (PyList_CheckExact(v)) return PyList_GET_SIZE(v) != 0;
+    if (PyDict_CheckExact(v)) return PyDict_GET_SIZE(v) != 0;
+    const int r = PyObject_IsTrue(v);
     if (r < 0) throw py::error_already_set();
     return r == 1;
 }
