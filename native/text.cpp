@@ -9,8 +9,36 @@
 
 namespace zv::text {
 
+namespace {
+
+// One heap buffer kept from a text to the next: a script's text would
+// otherwise take and free the same few kilobytes on every call. Texts are
+// built with the GIL held, which guards it; large ones are not kept.
+struct Spare {
+    static constexpr std::size_t kLargest = 16384;
+    std::unique_ptr<char32_t[]> buffer;
+    std::size_t capacity = 0;
+};
+Spare spare;
+
+}  // namespace
+
+Text::~Text() {
+    if (heap_ && !spare.buffer && capacity_ <= Spare::kLargest) {
+        spare.buffer = std::move(heap_);
+        spare.capacity = capacity_;
+    }
+}
+
 void Text::reallocate(std::size_t n) {
     const std::size_t capacity = std::max({capacity_ * 4, size_ + n, std::size_t{2048}});
+    if (spare.buffer && spare.capacity >= capacity) {
+        std::copy_n(data_, size_, spare.buffer.get());
+        heap_ = std::move(spare.buffer);
+        data_ = heap_.get();
+        capacity_ = spare.capacity;
+        return;
+    }
     std::unique_ptr<char32_t[]> heap(new char32_t[capacity]);
     std::copy_n(data_, size_, heap.get());
     heap_ = std::move(heap);

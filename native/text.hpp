@@ -40,6 +40,7 @@ struct Fixed {
 class Text {
 public:
     Text() = default;
+    ~Text();
     Text(const Text &) = delete;
     Text &operator=(const Text &) = delete;
 
