@@ -165,6 +165,24 @@ def test_element_is_read_again_after_code_ran():
     assert code.index("# 方式 2") < code.index("element.click()  # 点击操作")
 
 
+class Clearing:
+    """A description whose str() empties the selector list it is in."""
+
+    def __init__(self, selectors):
+        self.selectors = selectors
+
+    def __str__(self):
+        self.selectors.clear()
+        return "D"
+
+
+def test_best_selector_is_read_after_the_blocks():
+    selectors = []
+    selectors.append({"description": Clearing(selectors), "stability": "high", "code": "a"})
+    with pytest.raises(IndexError):
+        gen._build_full_code(selectors, [], {})
+
+
 def test_heading_is_comment_escaped_and_script_parses():
     element = {"text": ' say "hi"\\\nnow\x07 ', "clickable": True}
     result = gen.generate_element_code(element)

@@ -25,6 +25,8 @@ constexpr Fixed kHeader =
     U"\n"
     U"# 元素定位（按推荐程度排序）:";
 
+// The heading of block i + 1 up to its description (at most three blocks).
+constexpr Fixed kWay[] = {U"\n\n# 方式 1: ", U"\n\n# 方式 2: ", U"\n\n# 方式 3: "};
 constexpr Fixed kClick = U"\n    element.click()  # 点击操作";
 constexpr Fixed kSetText = U"\n    element.set_text(\"输入内容\")  # 文本输入";
 constexpr Fixed kBlockEnd =
@@ -85,7 +87,7 @@ static py::object build_full_code(const Args &a) {
         // Reading a selector other than an exact dict, or converting values
         // read from it, may run code that changes the element.
         if (!PyDict_CheckExact(selector.ptr())) facts.stop();
-        code << U"\n\n# 方式 " << (long long)(i + 1) << U": ";
+        code << kWay[i];
         py::object description = item(selector, "description"_n);
         facts.check(description);
         code.comment(description) << U" ";
@@ -102,7 +104,11 @@ static py::object build_full_code(const Args &a) {
         code << kBlockEnd;
     }
 
-    py::object best = item(item(selectors, py::int_(0)), "code"_n);
+    // selectors[0]["code"]; the loop may have run code that emptied the list.
+    py::object first_selector = PyList_GET_SIZE(selectors.ptr())
+                                    ? py::reinterpret_borrow<py::object>(PyList_GET_ITEM(selectors.ptr(), 0))
+                                    : item(selectors, py::int_(0));
+    py::object best = item(first_selector, "code"_n);
     code << kTryStart;
     code.plain(best) << kTryEnd;
     code.plain(best) << kInfo;
