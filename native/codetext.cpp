@@ -1,6 +1,5 @@
 #include "codetext.hpp"
 
-
 namespace zv::text {
 
 namespace {

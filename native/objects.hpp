@@ -13,17 +13,22 @@
 
 namespace zv {
 
+// An exact str, ready for the PyUnicode_* access macros (before 3.12 a str
+// made by the legacy API is readied first).
+inline bool exact_str(PyObject *s) {
+    if (!PyUnicode_CheckExact(s)) return false;
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(s) < 0) throw py::error_already_set();
+#endif
+    return true;
+}
+
 // bool(value); the constants and exact strs, lists and dicts answered here.
 inline bool truthy(py::handle value) {
     PyObject *v = value.ptr();
     if (v == Py_True) return true;
     if (v == Py_False || v == Py_None) return false;
-    if (PyUnicode_CheckExact(v)
-#if PY_VERSION_HEX < 0x030C0000
-        && PyUnicode_IS_READY(v)
-#endif
-    )
-        return PyUnicode_GET_LENGTH(v) != 0;
+    if (exact_str(v)) return PyUnicode_GET_LENGTH(v) != 0;
     if (PyList_CheckExact(v)) return PyList_GET_SIZE(v) != 0;
     if (PyDict_CheckExact(v)) return PyDict_GET_SIZE(v) != 0;
     const int r = PyObject_IsTrue(v);
@@ -34,11 +39,7 @@ inline bool truthy(py::handle value) {
 // The characters of `value` when it is an exact str of ASCII text only.
 inline std::optional<std::string_view> ascii(py::handle value) {
     PyObject *s = value.ptr();
-    if (!PyUnicode_CheckExact(s)) return std::nullopt;
-#if PY_VERSION_HEX < 0x030C0000
-    if (!PyUnicode_IS_READY(s)) return std::nullopt;
-#endif
-    if (!PyUnicode_IS_ASCII(s)) return std::nullopt;
+    if (!exact_str(s) || !PyUnicode_IS_ASCII(s)) return std::nullopt;
     return std::string_view((const char *)PyUnicode_DATA(s), (std::size_t)PyUnicode_GET_LENGTH(s));
 }
 
@@ -62,11 +63,7 @@ inline bool contains(py::handle container, py::handle item) {
 inline bool equals(py::handle a, py::handle b) {
     PyObject *x = a.ptr(), *y = b.ptr();
     if (x == y) return true;  // as PyObject_RichCompareBool answers
-    if (PyUnicode_CheckExact(x) && PyUnicode_CheckExact(y)
-#if PY_VERSION_HEX < 0x030C0000
-        && PyUnicode_IS_READY(x) && PyUnicode_IS_READY(y)
-#endif
-    ) {
+    if (exact_str(x) && exact_str(y)) {
         const Py_ssize_t n = PyUnicode_GET_LENGTH(x);
         return n == PyUnicode_GET_LENGTH(y) && PyUnicode_KIND(x) == PyUnicode_KIND(y) &&
                std::memcmp(PyUnicode_DATA(x), PyUnicode_DATA(y), (std::size_t)n * PyUnicode_KIND(x)) == 0;

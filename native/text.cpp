@@ -31,15 +31,14 @@ Text::~Text() {
 }
 
 void Text::reallocate(std::size_t n) {
-    const std::size_t capacity = std::max({capacity_ * 4, size_ + n, std::size_t{2048}});
+    std::size_t capacity = std::max({capacity_ * 4, size_ + n, std::size_t{2048}});
+    std::unique_ptr<char32_t[]> heap;
     if (spare.buffer && spare.capacity >= capacity) {
-        std::copy_n(data_, size_, spare.buffer.get());
-        heap_ = std::move(spare.buffer);
-        data_ = heap_.get();
-        capacity_ = spare.capacity;
-        return;
+        heap = std::move(spare.buffer);
+        capacity = spare.capacity;
+    } else {
+        heap.reset(new char32_t[capacity]);
     }
-    std::unique_ptr<char32_t[]> heap(new char32_t[capacity]);
     std::copy_n(data_, size_, heap.get());
     heap_ = std::move(heap);
     data_ = heap_.get();

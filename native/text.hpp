@@ -117,7 +117,8 @@ private:
     std::unique_ptr<char32_t[]> heap_;
     char32_t *data_ = inline_;
     std::size_t size_ = 0, capacity_ = kInline;
-    // bits_of() of the characters above 0x7f appended so far.
+    // bits_of() of the characters appended so far (an inserted str adds the
+    // limit of its kind).
     Py_UCS4 bits_ = 0;
 };
 

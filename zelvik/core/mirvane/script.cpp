@@ -329,9 +329,7 @@ static py::object generate_uiautomator2_script(const Args &a) {
     // Connection.
     py::object device_id = get(self.attr("device_info"_n), "device_id"_n, ""_n);
     if (truthy(device_id)) {
-        const int wifi = PySequence_Contains(device_id.ptr(), ":"_n.ptr());
-        if (wifi < 0) throw py::error_already_set();
-        if (wifi)
+        if (contains(device_id, ":"_n))
             s << U"    # 连接WiFi设备: ";
         else
             s << U"    # 连接USB设备: ";

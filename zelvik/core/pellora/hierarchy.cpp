@@ -22,18 +22,6 @@ static Task get_ui_hierarchy(const Args &a) {
     }
 }
 
-// The text of an exact str made of ASCII characters only.
-static bool ascii_text(PyObject *s, const char *&data, Py_ssize_t &size) {
-    if (!PyUnicode_CheckExact(s)) return false;
-#if PY_VERSION_HEX < 0x030C0000
-    if (PyUnicode_READY(s) < 0) throw py::error_already_set();
-#endif
-    if (!PyUnicode_IS_ASCII(s)) return false;
-    data = (const char *)PyUnicode_DATA(s);
-    size = PyUnicode_GET_LENGTH(s);
-    return true;
-}
-
 // Digits only, 1 to 18 of them: the number int() makes of that text.
 static bool digits_value(const char *p, Py_ssize_t n, long long &value) {
     if (n < 1 || n > 18) return false;
@@ -53,10 +41,8 @@ static py::object new_int(long long value) {
 
 // int(value)
 static py::object to_int(py::handle value) {
-    const char *p;
-    Py_ssize_t n;
     long long v;
-    if (ascii_text(value.ptr(), p, n) && digits_value(p, n, v)) return new_int(v);
+    if (auto t = ascii(value); t && digits_value(t->data(), (Py_ssize_t)t->size(), v)) return new_int(v);
     PyObject *r = PyNumber_Long(value.ptr());
     if (!r) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(r);
@@ -65,9 +51,7 @@ static py::object to_int(py::handle value) {
 // attrs.get(name, fallback) == "true"
 static py::object flag(py::handle attrs, py::handle name, py::handle fallback) {
     py::object v = get(attrs, name, fallback);
-    const char *p;
-    Py_ssize_t n;
-    if (ascii_text(v.ptr(), p, n)) return py::bool_(n == 4 && std::memcmp(p, "true", 4) == 0);
+    if (auto t = ascii(v)) return py::bool_(*t == "true");
     if (PyUnicode_CheckExact(v.ptr())) return py::bool_(false);  // not ASCII, so not "true"
     PyObject *r = PyObject_RichCompare(v.ptr(), "true"_n.ptr(), Py_EQ);
     if (!r) throw py::error_already_set();
@@ -87,10 +71,10 @@ static bool is(const char *p, const char (&lit)[N]) {
 
 // Which of the names `key` is, or -1; `key` is an exact str.
 static int attr_of(PyObject *key) {
-    const char *p;
-    Py_ssize_t n;
-    if (!ascii_text(key, p, n)) return -1;
-    switch (n) {
+    const auto t = ascii(key);
+    if (!t) return -1;
+    const char *p = t->data();
+    switch (t->size()) {
         case 4: return is(p, "text") ? Text : -1;
         case 5: return is(p, "class") ? Class : is(p, "index") ? Index : -1;
         case 7: return is(p, "package") ? Package : is(p, "checked") ? Checked
@@ -133,10 +117,7 @@ struct AttrTexts {
     unsigned flags() const {
         unsigned bits = 0;
         for (int a = Checkable; a <= Displayed; ++a) {
-            const char *p;
-            Py_ssize_t n;
-            const bool set = values[a] ? ascii_text(values[a].ptr(), p, n) && n == 4 && is(p, "true")
-                                       : a == Enabled || a == Displayed;
+            const bool set = values[a] ? ascii(values[a]) == std::string_view("true") : a == Enabled || a == Displayed;
             bits |= (unsigned)set << (a - Checkable);
         }
         return bits;
@@ -239,9 +220,10 @@ static py::list zeros() { return py::list(py::make_tuple(0, 0, 0, 0)); }
 // piece 1 to 18 digits in one run, at most 8 pieces. Read in place, with the
 // result of the text steps of parse_bounds; false for any other text.
 static bool plain_bounds(py::handle bounds_str, py::list &coords) {
-    const char *p;
-    Py_ssize_t n;
-    if (!ascii_text(bounds_str.ptr(), p, n)) return false;
+    const auto t = ascii(bounds_str);
+    if (!t) return false;
+    const char *p = t->data();
+    const auto n = (Py_ssize_t)t->size();
     long long values[8];
     int count = 0;
     for (Py_ssize_t i = 0;;) {

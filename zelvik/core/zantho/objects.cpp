@@ -4,15 +4,6 @@
 
 namespace zv::zantho {
 
-// An exact str, ready for the PyUnicode_* access macros.
-static bool exact_str(PyObject *s) {
-    if (!PyUnicode_CheckExact(s)) return false;
-#if PY_VERSION_HEX < 0x030C0000
-    if (PyUnicode_READY(s) < 0) throw py::error_already_set();
-#endif
-    return true;
-}
-
 // str.strip() on an exact str is done here, without a method call.
 py::object strip(py::handle value) {
     PyObject *s = value.ptr();

@@ -30,6 +30,14 @@ py::handle make_template(std::initializer_list<Item> items);
 py::dict copy(py::handle d);
 // A new list of n empty slots, each to be filled with PyList_SET_ITEM.
 py::list new_list(std::size_t n);
+// A new list of the n objects from `items` on, in order.
+template <class It>
+py::list list_of(It items, std::size_t n) {
+    py::list out = new_list(n);
+    for (std::size_t i = 0; i < n; ++i, ++items)
+        PyList_SET_ITEM(out.ptr(), (Py_ssize_t)i, py::handle(*items).inc_ref().ptr());
+    return out;
+}
 
 // Up to N objects, held in the order appended; the slots are set as they fill
 // (zeroing a fixed array of handles on every call showed in profiles).
@@ -48,12 +56,7 @@ public:
     py::handle operator[](std::size_t i) const { return items_[i]; }
 
     // A new list of the items in order.
-    py::list list() const {
-        py::list out = new_list(size_);
-        for (std::size_t i = 0; i < size_; ++i)
-            PyList_SET_ITEM(out.ptr(), (Py_ssize_t)i, py::handle(items_[i]).inc_ref().ptr());
-        return out;
-    }
+    py::list list() const { return list_of(items_, size_); }
 
 private:
     PyObject *items_[N];

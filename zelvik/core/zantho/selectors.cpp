@@ -34,8 +34,8 @@ public:
         py::dict r = copy(template_);
         put(r, "code"_n, code);
         if (description) put(r, "description"_n, description);
-        put(r, "pros"_n, list_of(pros_));
-        put(r, "cons"_n, list_of(cons_));
+        put(r, "pros"_n, list_of(pros_.begin(), pros_.size()));
+        put(r, "cons"_n, list_of(cons_.begin(), cons_.size()));
         return r;
     }
 
@@ -45,11 +45,6 @@ private:
     py::handle template_;
     std::vector<py::handle> pros_, cons_;
 
-    static py::list list_of(const std::vector<py::handle> &items) {
-        py::list out = new_list(items.size());
-        for (std::size_t i = 0; i < items.size(); ++i) PyList_SET_ITEM(out.ptr(), (Py_ssize_t)i, items[i].inc_ref().ptr());
-        return out;
-    }
 };
 
 struct Kinds {
