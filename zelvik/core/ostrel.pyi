@@ -11,6 +11,8 @@ from typing_extensions import NotRequired
 # `if TYPE_CHECKING:`). Values read from the device's `info` mapping are
 # typed as uiautomator2 reports them: a key present with null gives None.
 
+# The five keys of the base device record: all present, or none. Where they
+# are always present (with "id" first) they are _DeviceKeys below.
 @type_check_only
 class _BaseDeviceKeys(TypedDict, total=False):
     model: Optional[str]
