@@ -1,7 +1,6 @@
 """Typed use of the core's records; checked with mypy --strict, never run."""
 from __future__ import annotations
 
-import asyncio
 import json
 from typing import TYPE_CHECKING, Any, Dict, List, Literal, Optional, Union
 
@@ -82,6 +81,7 @@ async def session(serial: str) -> Optional[str]:
     element = analyzer.find_element_at_position(tree, 540, 960)
     if element is None:
         return None
+    assert_type(element["children"][0], "ElementRecord")
     path = analyzer.get_element_path(tree, element)
     assert_type(path, List["ElementRecord"])
 
@@ -108,7 +108,3 @@ async def session(serial: str) -> Optional[str]:
     recorder.import_session_data(exported)
     recorder.import_session_data(json.loads(saved))
     return code + batch + "".join(cached) + recorder.generate_script()
-
-
-if __name__ == "__main__":
-    print(asyncio.run(session("emulator-5554")))
