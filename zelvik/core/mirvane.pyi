@@ -5,7 +5,7 @@
 from dataclasses import dataclass
 from typing import Any, Dict, List, Literal, Optional, TypedDict, Union, final, type_check_only
 
-from zelvik.core.pellora import ElementRecord, _Element
+from zelvik.core.pellora import _Element
 
 # The record types exist for type checkers only (import them under
 # `if TYPE_CHECKING:`).
