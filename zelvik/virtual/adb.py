@@ -98,9 +98,13 @@ class AdbServer:
                               capture_output=True, text=True, timeout=timeout)
 
     def connect(self, serial: str) -> None:
+        """`adb connect`, then waits until the device is online."""
         result = self.run("connect", serial)
-        if not result.stdout.startswith(("connected to", "already connected to")):
-            raise AdbServerError(f"adb connect {serial}: {(result.stdout + result.stderr).strip()}")
+        if result.stdout.startswith(("connected to", "already connected to")):
+            result = self.run("-s", serial, "wait-for-device")
+            if result.returncode == 0:
+                return
+        raise AdbServerError(f"adb connect {serial}: {(result.stdout + result.stderr).strip()}")
 
     def stop(self) -> None:
         """kill-server, then the child's end (killed if it lingers)."""

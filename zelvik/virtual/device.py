@@ -67,6 +67,7 @@ class VirtualDevice:
         self.faults, self.dump_delay = set(faults), dump_delay
         self.files, self.mtimes = {}, {}
         self.server_port: Optional[int] = None
+        self.requests = []  # what the host asked for: services, HTTP requests, JSON-RPC methods
         self.density = 320
         self.started = time.time()
         self.properties = {

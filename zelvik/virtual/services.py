@@ -23,6 +23,7 @@ DIRECTORIES = {"/", "/data", "/data/local", "/data/local/tmp", "/sdcard"}
 
 def open_service(device, stream: Stream, name: str):
     """The coroutine serving `name` on the stream, or None to refuse it."""
+    device.requests.append(name)
     if name.startswith(("shell:", "shell,")):
         options, _, line = name.partition(":")
         return run_shell(device, stream, line, "v2" in options.split(",")[1:])
@@ -55,35 +56,43 @@ class Output:
             await self.stream.write(packet(EXIT, bytes([status & 0xFF])))
 
 
-async def run_shell(device, stream: Stream, line: str, v2: bool) -> None:
+def run_shell(device, stream: Stream, line: str, v2: bool):
     out = Output(stream, v2)
     launch = shell.server_launch(line)
-    if launch is not None:
-        await out.exit(await run_server(device, stream, out, launch))
-        return
-    result = shell.run(device, line)
+    if launch is None:
+        return run_command(out, shell.run(device, line))
+    refusal = start_server(device, launch)
+    if refusal is not None:
+        return run_command(out, shell.Result(b"", refusal, 1))
+    return run_server(device, stream, out)
+
+
+async def run_command(out: Output, result: shell.Result) -> None:
     await out.write(STDOUT, result.stdout)
     await out.write(STDERR, result.stderr)
     await out.exit(result.status)
 
 
-async def run_server(device, stream: Stream, out: Output, launch: dict) -> int:
-    """The uiautomator server, for as long as the stream that started it."""
+def start_server(device, launch: dict):
+    """Takes the uiautomator server's port at the launch itself, so that a
+    ping right after it finds the server; the error text when it cannot."""
     if launch["classpath"] not in device.files:
-        await out.write(STDERR, b"Error: Could not find class 'com.wetest.uia2.Main'\n")
-        return 1
+        return b"Error: Could not find class 'com.wetest.uia2.Main'\n"
     if device.server_port is not None or launch["port"] == 0:
-        await out.write(STDERR, b"java.lang.IllegalStateException: UiAutomationService "
-                                b"android.accessibilityservice.IAccessibilityServiceClient already registered!\n")
-        return 1
+        return (b"java.lang.IllegalStateException: UiAutomationService "
+                b"android.accessibilityservice.IAccessibilityServiceClient already registered!\n")
     device.server_port = launch["port"]
+    return None
+
+
+async def run_server(device, stream: Stream, out: Output) -> None:
+    """The uiautomator server, for as long as the stream that started it."""
     try:
         await out.write(STDOUT, b"[server] INFO: [UiAutomator2Server] Starting Server\n")
         while await stream.read():
             pass  # stdin is ignored; the server stops when the stream closes
     finally:
         device.server_port = None
-    return 0
 
 
 # --- sync ----------------------------------------------------------------------

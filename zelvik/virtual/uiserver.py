@@ -41,6 +41,7 @@ async def call(device, request) -> dict:
     ident = request.get("id") if isinstance(request, dict) else None
     method = request.get("method") if isinstance(request, dict) else None
     reply = {"jsonrpc": "2.0", "id": ident}
+    device.requests.append(f"jsonrpc {method}")
     if method == "deviceInfo":
         reply["result"] = device_info(device)
     elif method == "dumpWindowHierarchy":
@@ -70,6 +71,7 @@ async def serve(device, stream: Stream) -> None:
         await stream.write(response("400 Bad Request", b"bad request"))
         return
     body = await stream.read_exactly(length) if length else b""
+    device.requests.append(f"http {method} {path}")
     if (method, path) == ("GET", "/ping"):
         await stream.write(response("200 OK", b"pong"))
     elif (method, path) == ("POST", "/jsonrpc/0"):
