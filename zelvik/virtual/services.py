@@ -60,17 +60,17 @@ def run_shell(device, stream: Stream, line: str, v2: bool):
     out = Output(stream, v2)
     launch = shell.server_launch(line)
     if launch is None:
-        return run_command(out, shell.run(device, line))
+        return run_command(out, *shell.run(device, line))
     refusal = start_server(device, launch)
     if refusal is not None:
-        return run_command(out, shell.Result(b"", refusal, 1))
+        return run_command(out, [(STDERR, refusal)], 1)
     return run_server(device, stream, out)
 
 
-async def run_command(out: Output, result: shell.Result) -> None:
-    await out.write(STDOUT, result.stdout)
-    await out.write(STDERR, result.stderr)
-    await out.exit(result.status)
+async def run_command(out: Output, written, status: int) -> None:
+    for kind, data in written:
+        await out.write(kind, data)
+    await out.exit(status)
 
 
 def start_server(device, launch: dict):

@@ -34,7 +34,7 @@ def commands(line: str) -> List[List[str]]:
     lexer.whitespace_split = True
     result, words = [], []
     for token in lexer:
-        if token == ";":
+        if not token.strip(";"):
             result.append(words)
             words = []
         else:
@@ -68,23 +68,23 @@ def server_launch(line: str) -> Optional[dict]:
     return {"classpath": env.get("CLASSPATH", ""), "port": int(port) if port.isdigit() else 0}
 
 
-def run(device, line: str) -> Result:
-    """Runs a command line; the result of its last command."""
+def run(device, line: str):
+    """Runs a command line: ([(1 or 2, data), ...] in the order written,
+    the status of its last command)."""
     try:
         parts = commands(line)
     except ValueError as e:  # an unterminated quote
-        return failure(f"/system/bin/sh: syntax error: {e}\n", 2)
-    out, err, status = bytearray(), bytearray(), 0
+        return [(2, f"/system/bin/sh: syntax error: {e}\n".encode())], 2
+    written, status = [], 0
     for words in parts:
         words = [word.replace("$?", str(status)) for word in words]
         _env, words = without_assignments(words)
         if not words:
             continue
         result = run_one(device, words)
-        out += result.stdout
-        err += result.stderr
+        written += [(kind, data) for kind, data in ((1, result.stdout), (2, result.stderr)) if data]
         status = result.status
-    return Result(bytes(out), bytes(err), status)
+    return written, status
 
 
 def run_one(device, words: List[str]) -> Result:
