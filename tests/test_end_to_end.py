@@ -198,6 +198,15 @@ def test_faults_end_in_their_error_codes(phones, server, faults, dump, error):
     assert server.run("-s", device.serial, "shell", "echo", "alive").stdout == "alive\n"
 
 
+def test_a_screencap_error_passes_for_a_screenshot(phones):
+    """exec: merges stderr into the stream and `adb exec-out` exits 0, so
+    the message of a failed screencap arrives as the picture's bytes."""
+    device = phones(faults={"screencap-error"})
+    result = run(capture(device.serial), FastLoop(SPEED))
+    assert result["success"]
+    assert base64.b64decode(result["screenshot"]) == b"Error: failed to take the screenshot\n"
+
+
 def test_an_empty_dump_becomes_an_empty_hierarchy(phones):
     """uiautomator2 asks three times for an empty dump, then returns a
     <hierarchy> without nodes: the capture succeeds (no "H4: H1")."""

@@ -423,3 +423,14 @@ def test_stop_ends_the_thread_and_the_listener(screen):
     with pytest.raises(ConnectionRefusedError):
         socket.create_connection(("127.0.0.1", d.port), timeout=1)
     h.close()
+
+
+def test_a_flood_of_opens_closes_the_connection(device, host):
+    # sync streams stay open, waiting for their requests.
+    host.sock.sendall(b"".join(protocol.pack(OPEN, i, 0, b"sync:\0") for i in range(1, 400)))
+    with pytest.raises((EOFError, ConnectionResetError)):
+        while True:
+            host.receive()
+    again = Host(device)
+    assert again.handshake().command == CNXN
+    again.close()

@@ -21,7 +21,7 @@ from .services import open_service
 from .streams import Connection
 
 FEATURES = ("shell_v2", "cmd")
-FAULTS = frozenset({"drop-dump", "slow-dump", "bad-dump", "screencap"})
+FAULTS = frozenset({"drop-dump", "slow-dump", "bad-dump", "screencap", "screencap-error"})
 
 
 class VirtualScreen:
@@ -55,7 +55,8 @@ class VirtualDevice:
     Faults, for tests, as in `faults`: "drop-dump" (the link drops while a
     dump is asked for, once), "slow-dump" (a dump answers after
     `dump_delay` seconds), "bad-dump" (a cut-off dump), "screencap" (the
-    screen capture dies without output)."""
+    screen capture dies without output), "screencap-error" (it fails with
+    a message on stderr)."""
 
     def __init__(self, screen: Optional[VirtualScreen] = None, host: str = "127.0.0.1", port: int = 0,
                  faults: Iterable[str] = (), dump_delay: float = 20.0):

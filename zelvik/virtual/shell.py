@@ -148,6 +148,8 @@ def md5sum(device, args):
 def screencap(device, args):
     if "screencap" in device.faults:
         return Result(b"", b"", 1)  # the capture died without a word
+    if "screencap-error" in device.faults:
+        return failure("Error: failed to take the screenshot\n", 1)
     return Result(device.screen.png)
 
 

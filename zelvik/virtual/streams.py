@@ -13,6 +13,10 @@ from . import protocol
 from .protocol import CLSE, CNXN, OKAY, OPEN, WRTE, ProtocolError
 
 
+MAX_STREAMS = 256  # open streams per connection
+MAX_PENDING = 16  # WRTEs the host may send on a stream before its OKAY
+
+
 class StreamClosed(Exception):
     """The host closed the stream (or the connection went away)."""
 
@@ -28,6 +32,8 @@ class Stream:
 
     # --- from the host
     def _received(self, data: bytes) -> None:
+        if self._inbox.qsize() >= MAX_PENDING:
+            raise ProtocolError("WRTE after WRTE without waiting for OKAY")
         self._inbox.put_nowait(data)
 
     def _acked(self) -> None:
@@ -154,6 +160,8 @@ class Connection:
     def _open(self, remote_id: int, data: bytes) -> None:
         if remote_id == 0:
             raise ProtocolError("OPEN without a stream id")
+        if len(self.streams) >= MAX_STREAMS:
+            raise ProtocolError(f"more than {MAX_STREAMS} open streams")
         name = data.split(b"\0", 1)[0].decode("utf-8", "replace")
         stream = Stream(self, next(self._ids), remote_id)
         service = self.services(stream, name)
