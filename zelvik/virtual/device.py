@@ -25,15 +25,26 @@ FAULTS = frozenset({"drop-dump", "slow-dump", "bad-dump", "screencap", "screenca
 
 
 class VirtualScreen:
-    """What the device shows: the dump text, the PNG and the screen size."""
+    """What the device shows: the dump text, the screen size and the PNG
+    (drawn from the tree when first asked for)."""
 
-    def __init__(self, xml: str, png: bytes, width: int, height: int):
-        self.xml, self.png, self.width, self.height = xml, png, width, height
+    def __init__(self, xml: str, root: Node, width: int, height: int):
+        self.xml, self.width, self.height = xml, width, height
+        self._root = root
+        self._png: Optional[bytes] = None
+        self._drawing = threading.Lock()
+
+    @property
+    def png(self) -> bytes:
+        with self._drawing:
+            if self._png is None:
+                self._png = render_png(self._root, self.width, self.height)
+            return self._png
 
     @classmethod
     def builtin(cls) -> "VirtualScreen":
         root = settings_screen()
-        return cls(to_xml(root), render_png(root, WIDTH, HEIGHT), WIDTH, HEIGHT)
+        return cls(to_xml(root), root, WIDTH, HEIGHT)
 
     @classmethod
     def from_dump(cls, xml: str) -> "VirtualScreen":
@@ -46,7 +57,7 @@ class VirtualScreen:
         edges = [n.bounds for n in root.walk() if n.bounds[2] > n.bounds[0]]
         width = max((b[2] for b in edges), default=0) or 1080
         height = max((b[3] for b in edges), default=0) or 2400
-        return cls(xml, render_png(root, width, height), width, height)
+        return cls(xml, root, width, height)
 
 
 class VirtualDevice:
@@ -138,14 +149,16 @@ class VirtualDevice:
             connection.writer.transport.abort()
 
     async def _shutdown(self) -> None:
+        """Aborts every connection (its reader then ends by itself) and
+        cancels the services still running."""
         self._server.close()
-        tasks = []
-        for connection, task in list(self._connections.items()):
+        services = []
+        for connection in self._connections:
             connection.writer.transport.abort()
-            tasks += [task, *connection.tasks]
-        for task in tasks:
+            services += connection.tasks
+        for task in services:
             task.cancel()
-        await asyncio.gather(*tasks, return_exceptions=True)
+        await asyncio.gather(*services, *self._connections.values(), return_exceptions=True)
         await self._server.wait_closed()
 
     def stop(self) -> None:
