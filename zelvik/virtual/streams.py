@@ -12,7 +12,6 @@ import itertools
 from . import protocol
 from .protocol import CLSE, CNXN, OKAY, OPEN, WRTE, ProtocolError
 
-
 MAX_STREAMS = 256  # open streams per connection
 MAX_PENDING = 16  # WRTEs the host may send on a stream before its OKAY
 
@@ -69,7 +68,8 @@ class Stream:
     async def read_exactly(self, n: int) -> bytes:
         while len(self._buffer) < n:
             await self._fill()
-        data, self._buffer = bytes(self._buffer[:n]), self._buffer[n:]
+        data = bytes(self._buffer[:n])
+        del self._buffer[:n]
         return data
 
     async def read_until(self, separator: bytes, limit: int) -> bytes:
@@ -78,9 +78,7 @@ class Stream:
             if len(self._buffer) > limit:
                 raise ValueError("request too long")
             await self._fill()
-        end = self._buffer.index(separator) + len(separator)
-        data, self._buffer = bytes(self._buffer[:end]), self._buffer[end:]
-        return data
+        return await self.read_exactly(self._buffer.index(separator) + len(separator))
 
     async def write(self, data: bytes) -> None:
         size = self.connection.max_data
@@ -126,17 +124,18 @@ class Connection:
 
     def drop(self) -> None:
         """Ends every stream and the connection itself."""
+        self._end_streams()
+        self.writer.close()
+
+    def _end_streams(self) -> None:
         for stream in list(self.streams.values()):
             stream._ended()
         self.streams.clear()
-        self.writer.close()
 
     def _handle(self, message: protocol.Message) -> None:
         command, arg0, arg1 = message.command, message.arg0, message.arg1
-        if command == CNXN:
-            for stream in list(self.streams.values()):
-                stream._ended()
-            self.streams.clear()
+        if command == CNXN:  # (again: the host starts afresh)
+            self._end_streams()
             self.online = True
             self.max_data = max(1, min(arg1, protocol.MAX_DATA))
             self.send(CNXN, protocol.VERSION, protocol.MAX_DATA, self.banner)
@@ -150,7 +149,10 @@ class Connection:
         if stream is None or stream.remote_id != arg0:
             return  # a late message for a stream already gone
         if command == WRTE:
-            stream._received(message.data)
+            if message.data:
+                stream._received(message.data)
+            else:  # nothing to take: acknowledged at once
+                self.send(OKAY, stream.local_id, stream.remote_id)
         elif command == OKAY:
             stream._acked()
         else:  # CLSE
