@@ -77,9 +77,10 @@ class AdbServer:
 
     def start(self) -> "AdbServer":
         self.port = free_port()
+        # In the caller's process group: a Ctrl-C at the terminal stops it too.
         self.process = subprocess.Popen([self.program, "-P", str(self.port), "nodaemon", "server"], env=self.env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL, start_new_session=True)
+                                        stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + START_TIMEOUT
         while time.monotonic() < deadline:
             if self.process.poll() is not None:

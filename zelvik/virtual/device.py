@@ -7,6 +7,7 @@ its own and serves the adb transport protocol from a thread of its own
 The screen is the built-in Settings screen or a saved hierarchy dump.
 """
 import asyncio
+import collections
 import socket
 import threading
 import time
@@ -79,7 +80,8 @@ class VirtualDevice:
         self.faults, self.dump_delay = set(faults), dump_delay
         self.files, self.mtimes = {}, {}
         self.server_port: Optional[int] = None
-        self.requests = []  # what the host asked for: services, HTTP requests, JSON-RPC methods
+        # What the host asked for (services, HTTP requests, JSON-RPC methods), latest last.
+        self.requests = collections.deque(maxlen=10000)
         self.density = 320
         self.started = time.time()
         self.properties = {

@@ -9,7 +9,8 @@ import hashlib
 import shlex
 from typing import List, NamedTuple, Optional
 
-SETTINGS = "com.android.settings"
+from .screen import SETTINGS
+
 ACTIVITY = ".homepage.SettingsHomepageActivity"
 APP_PID = 4242
 

@@ -7,6 +7,7 @@ keys the real server's DeviceInfo has, and no others.
 import asyncio
 import json
 
+from .screen import SETTINGS
 from .streams import Stream, StreamClosed
 
 MAX_HEAD = 16 * 1024
@@ -18,13 +19,13 @@ BROKEN_DUMP = "<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\r\n<hier
 
 def device_info(device) -> dict:
     w, h = device.screen.width, device.screen.height
-    return {"currentPackageName": "com.android.settings", "displayHeight": h, "displayRotation": 0,
+    return {"currentPackageName": SETTINGS, "displayHeight": h, "displayRotation": 0,
             "displaySizeDpX": w * 160 // device.density, "displaySizeDpY": h * 160 // device.density,
             "displayWidth": w, "naturalOrientation": h > w, "productName": device.properties["ro.product.name"],
             "screenOn": True, "sdkInt": int(device.properties["ro.build.version.sdk"])}
 
 
-async def dump_window_hierarchy(device, params):
+async def dump_window_hierarchy(device):
     if "drop-dump" in device.faults:
         device.faults.discard("drop-dump")
         device.drop_connections()
@@ -45,7 +46,7 @@ async def call(device, request) -> dict:
     if method == "deviceInfo":
         reply["result"] = device_info(device)
     elif method == "dumpWindowHierarchy":
-        reply["result"] = await dump_window_hierarchy(device, request.get("params"))
+        reply["result"] = await dump_window_hierarchy(device)
     else:
         reply["error"] = {"code": METHOD_NOT_FOUND, "message": "method not found", "data": f"method: {method}"}
     return reply
