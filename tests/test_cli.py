@@ -6,8 +6,10 @@ import io
 import json
 import os
 import re
+import signal
 import subprocess
 import sys
+import time
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
@@ -281,3 +283,35 @@ def test_generated_code_parses_for_every_element():
         recorder.record_action("input", {"text": element["text"]}, element)
     recorder.stop_recording()
     ast.parse(recorder.generate_script())
+
+
+def adb_processes_in(directory) -> list:
+    """adb processes started from `directory` (children keep their cwd)."""
+    found = []
+    for entry in Path("/proc").iterdir():
+        try:
+            if entry.name.isdigit() and os.readlink(entry / "cwd") == str(directory) and \
+                    (entry / "cmdline").read_bytes().split(b"\0")[0].endswith(b"adb"):
+                found.append(int(entry.name))
+        except OSError:
+            continue
+    return found
+
+
+@pytest.mark.parametrize("pause", [0.0, 1.0])
+def test_an_interrupt_leaves_no_adb_server_behind(tmp_path, pause):
+    env = dict(os.environ, PYTHONPATH=str(ROOT), ANDROID_ADB_SERVER_PORT=str(USER_SERVER.port))
+    run = subprocess.Popen([sys.executable, "-m", "zelvik", "--virtual", "inspect", "--at", "%d,%d" % SAVE],
+                           cwd=tmp_path, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                           start_new_session=True)
+    try:
+        assert "zelvik: virtual device" in run.stderr.readline()
+        time.sleep(pause)  # at the scan, or in the capture
+        assert adb_processes_in(tmp_path) != []
+        os.killpg(run.pid, signal.SIGINT)  # as a Ctrl-C at the terminal
+        # (At the scan the `adb devices` child dies of it too: "no device attached".)
+        assert run.wait(30) in (1, 130)
+    finally:
+        run.kill()
+        run.wait()
+    assert adb_processes_in(tmp_path) == []

@@ -77,10 +77,10 @@ class AdbServer:
 
     def start(self) -> "AdbServer":
         self.port = free_port()
-        # In the caller's process group: a Ctrl-C at the terminal stops it too.
+        # A session of its own: a Ctrl-C at the terminal leaves it to stop().
         self.process = subprocess.Popen([self.program, "-P", str(self.port), "nodaemon", "server"], env=self.env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+                                        stderr=subprocess.DEVNULL, start_new_session=True)
         deadline = time.monotonic() + START_TIMEOUT
         while time.monotonic() < deadline:
             if self.process.poll() is not None:
@@ -108,7 +108,8 @@ class AdbServer:
         raise AdbServerError(f"adb connect {serial}: {(result.stdout + result.stderr).strip()}")
 
     def stop(self) -> None:
-        """kill-server, then the child's end (killed if it lingers)."""
+        """kill-server (which also ends a server an adb client started on
+        the port meanwhile), then the child's end (killed if it lingers)."""
         process, self.process = self.process, None
         if process is None:
             return

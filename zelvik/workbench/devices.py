@@ -4,6 +4,7 @@ server, or the virtual device through an adb server of the run's own.
 Either way the core modules reach the device the way they reach a phone:
 `adb` as a child process and the real uiautomator2 (`ostrel.u2`).
 """
+import asyncio
 import os
 import sys
 from typing import Callable, List, Optional
@@ -127,12 +128,16 @@ class Devices:
         return (working or known)[0]
 
     async def close(self) -> None:
-        """Drops the connections, stops the private server, then the device."""
+        """Drops the connections and stops the device; lets the calls still
+        running on worker threads end (they fail at once, the device being
+        gone) before the private server stops, so that none of them starts
+        another server; then puts the environment back."""
         await self.manager.cleanup()
-        if self.server is not None:
-            self.server.stop()
         if self.device is not None:
             self.device.stop()
+            await asyncio.get_running_loop().shutdown_default_executor()
+        if self.server is not None:
+            self.server.stop()
         while self._undo:
             self._undo.pop()()
 
