@@ -126,7 +126,10 @@ class VirtualDevice:
                 return
             finally:
                 ready.set()
+            # The picture is drawn aside while the host connects and looks around.
+            self._loop.run_in_executor(None, getattr, self.screen, "png")
             self._loop.run_forever()
+            self._loop.run_until_complete(self._loop.shutdown_default_executor())
 
         self._thread = threading.Thread(target=main, name=f"virtual device {self.serial}", daemon=True)
         self._thread.start()
