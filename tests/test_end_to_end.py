@@ -140,7 +140,7 @@ def same_port_on(hosts):
     pytest.skip("no port free on all the addresses")
 
 
-def test_wifi_discovers_and_connects_two_devices(phones, server):
+def test_wifi_discovers_and_connects_two_devices(phones):
     port = same_port_on(["127.0.0.2", "127.0.0.3"])
     first, second = (phones(host, port, connect=False) for host in ("127.0.0.2", "127.0.0.3"))
 
