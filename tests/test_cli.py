@@ -5,17 +5,19 @@ import asyncio
 import io
 import json
 import os
-import socket
+import re
+import signal
 import subprocess
 import sys
+import time
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
 import pytest
 from PIL import Image
 
-from zelvik.virtual import SERIAL
-from zelvik.virtual.device import VirtualScreen
+from zelvik.virtual.adb import AdbServer, find_program, free_port
+from zelvik.virtual.device import VirtualDevice, VirtualScreen
 from zelvik.workbench.actions import load_actions
 from zelvik.workbench.annotate import annotate
 from zelvik.workbench.errors import UsageError
@@ -37,13 +39,32 @@ ACTIONS = [
 ]
 
 
+# The adb server the runs take for the user's own: a private port, no device.
+USER_SERVER = AdbServer(find_program().path)
+USER_SERVER.port = free_port()
+
+
+@pytest.fixture(scope="module", autouse=True)
+def user_server():
+    yield
+    USER_SERVER.run("kill-server")
+
+
 def zelvik(*argv, cwd, path=None):
     """Runs the workbench; `path` replaces PATH (to hide adb)."""
-    env = dict(os.environ, PYTHONPATH=str(ROOT))
+    env = dict(os.environ, PYTHONPATH=str(ROOT), ANDROID_ADB_SERVER_PORT=str(USER_SERVER.port))
     if path is not None:
         env["PATH"] = str(path)
     return subprocess.run([sys.executable, "-m", "zelvik", *argv], cwd=cwd, env=env,
                           capture_output=True, text=True, timeout=60)
+
+
+def serial_of(run) -> str:
+    """The virtual device's serial, from the run's note on adb and uiautomator2."""
+    found = re.search(r"^zelvik: virtual device (127\.0\.0\.1:\d+): adb /\S+/adb 1\.0\.\d+ .*, uiautomator2 \d",
+                      run.stderr, re.M)
+    assert found, run.stderr
+    return found.group(1)
 
 
 @pytest.fixture
@@ -53,37 +74,31 @@ def no_adb(tmp_path):
     return empty
 
 
-@pytest.fixture
-def silent_adb(tmp_path):
-    """A PATH whose adb lists no device."""
-    bin_dir = tmp_path / "adb-bin"
-    bin_dir.mkdir()
-    program = bin_dir / "adb"
-    program.write_text("#!/bin/sh\necho 'List of devices attached'\necho\n")
-    program.chmod(0o755)
-    return bin_dir
-
-
 def test_devices_lists_the_virtual_device(tmp_path):
     run = zelvik("--virtual", "devices", cwd=tmp_path)
     assert run.returncode == 0, run.stderr
     header, row = run.stdout.splitlines()
     assert header.split() == ["SERIAL", "MODEL", "BRAND", "VERSION", "SDK", "RESOLUTION", "STATUS"]
-    assert row.split() == [SERIAL, "Zelvik", "Virtual", "Tab", "zelvik", "14", "34", "1600x2560", "connected"]
+    # uiautomator2's deviceInfo has no model, brand or version.
+    assert row.split() == [serial_of(run), "Unknown", "Unknown", "Unknown", "34", "1600x2560", "connected"]
 
 
-@pytest.mark.parametrize("path, note", [("no_adb", "adb not found on PATH"), ("silent_adb", "no device attached")])
-def test_without_a_real_device_the_virtual_one_is_used(tmp_path, request, path, note):
-    run = zelvik("devices", cwd=tmp_path, path=request.getfixturevalue(path))
+@pytest.mark.parametrize("hide_adb, notes", [
+    (False, ["no device attached; using the virtual device"]),
+    (True, ["adb not found on PATH; using the one inside adbutils: ", "no device attached; using the virtual device"]),
+])
+def test_without_a_real_device_the_virtual_one_is_used(tmp_path, no_adb, hide_adb, notes):
+    run = zelvik("devices", cwd=tmp_path, path=no_adb if hide_adb else None)
     assert run.returncode == 0, run.stderr
-    assert f"zelvik: {note}; using the virtual device {SERIAL}" in run.stderr
-    assert SERIAL in run.stdout.splitlines()[1]
+    lines = run.stderr.splitlines()
+    assert [line.startswith(f"zelvik: {note}") for line, note in zip(lines, notes)] == [True] * len(notes)
+    assert serial_of(run) in run.stdout.splitlines()[1]
 
 
 def test_capture_writes_the_three_files(tmp_path):
     run = zelvik("--virtual", "capture", "--out", "shots", "--at", "%d,%d" % SAVE, cwd=tmp_path)
     assert run.returncode == 0, run.stderr
-    out = tmp_path / "shots"
+    out, serial = tmp_path / "shots", serial_of(run)
     assert run.stdout.splitlines() == [
         f"screenshot  shots/screenshot.png  (1600x2560)",
         f"elements    shots/hierarchy.json  (213 elements)",
@@ -93,7 +108,7 @@ def test_capture_writes_the_three_files(tmp_path):
     annotated = Image.open(out / "annotated.png").convert("RGB")
     assert shot.size == annotated.size == (1600, 2560)
     record = json.loads((out / "hierarchy.json").read_text(encoding="utf-8"))
-    assert record["device_id"] == SERIAL and record["device_info"]["width"] == 1600
+    assert record["device_id"] == serial and record["device_info"]["width"] == 1600
     save = find(record["hierarchy"], "Save")
     left, top, right, bottom = save["bounds"]
     # The selected element's edge is red on the annotated picture, not on the screenshot.
@@ -111,7 +126,7 @@ def test_inspect_reports_element_path_selectors_and_code(tmp_path):
     run = zelvik("--virtual", "inspect", "--at", "1100,1190", cwd=tmp_path)
     assert run.returncode == 0, run.stderr
     report = run.stdout
-    assert report.startswith(f"Element at (1100, 1190) on {SERIAL}\n  class        android.widget.TextView\n"
+    assert report.startswith(f"Element at (1100, 1190) on {serial_of(run)}\n  class        android.widget.TextView\n"
                              "  text         Alex's iPhone\n  resource id  android:id/title\n")
     path = report.split("Path from the root\n")[1].split("\n\n")[0].splitlines()
     assert path[0].split() == ["0", "(hierarchy)"] and path[-1].split() == ["10", "android.widget.TextView",
@@ -125,9 +140,10 @@ def test_inspect_reports_element_path_selectors_and_code(tmp_path):
 def test_demo_shows_the_element_and_writes_the_files(tmp_path):
     run = zelvik("demo", cwd=tmp_path)
     assert run.returncode == 0, run.stderr
-    assert f"Element at ({SAVE[0]}, {SAVE[1]}) on {SERIAL}" in run.stdout
+    serial = serial_of(run)
+    assert f"Element at ({SAVE[0]}, {SAVE[1]}) on {serial}" in run.stdout
     assert '1. resource_id    priority 1  high       d(resourceId="android:id/button1")' in run.stdout
-    assert f"Capture of {SERIAL} written:" in run.stdout
+    assert f"Capture of {serial} written:" in run.stdout
     assert sorted(p.name for p in (tmp_path / "zelvik-capture").iterdir()) == [
         "annotated.png", "hierarchy.json", "screenshot.png"]
 
@@ -136,16 +152,16 @@ def test_script_records_the_actions_and_exports_the_session(tmp_path):
     (tmp_path / "actions.json").write_text(json.dumps({"actions": ACTIONS}))
     run = zelvik("--virtual", "script", "actions.json", "--export", "session.json", cwd=tmp_path)
     assert run.returncode == 0, run.stderr
-    script = run.stdout
+    script, serial = run.stdout, serial_of(run)
     ast.parse(script)
-    assert f'    d = u2.connect("{SERIAL}")' in script
+    assert f'    d = u2.connect("{serial}")' in script
     assert "    time.sleep(1.50)  # 等待 1.50 秒\n    # 步骤 1: click\n" in script
     assert '    d(resourceId="com.android.settings:id/ssid").set_text("Guest \\"Lab\\" \\\\ 1")' in script
     assert "    d.swipe(1100, 2000, 1100, 800, 0.3)" in script
     assert '    d(resourceId="android:id/button1").click()\n    print("点击元素: Save")' in script
     assert "zelvik: session exported to session.json" in run.stderr
     session = json.loads((tmp_path / "session.json").read_text(encoding="utf-8"))
-    assert session["device_info"] == {"device_id": SERIAL}
+    assert session["device_info"] == {"device_id": serial}
     assert [a["action_type"] for a in session["actions"]] == [a["type"] for a in ACTIONS]
     assert [a["timestamp"] for a in session["actions"][:3]] == pytest.approx([1.5, 1.5, 1.55])
     assert session["actions"][0]["coordinates"] == {"x": 1000, "y": 1120}
@@ -154,37 +170,33 @@ def test_script_records_the_actions_and_exports_the_session(tmp_path):
 
 
 def test_wifi_discovers_a_device_on_loopback(tmp_path):
-    with socket.socket() as server:
-        server.bind(("127.0.0.1", 0))
-        server.listen(8)
-        port = server.getsockname()[1]
-        run = zelvik("--virtual", "wifi", "127.0.0.1-127.0.0.2", "--port", str(port), cwd=tmp_path)
+    port = free_port()
+    with VirtualDevice(VirtualScreen.builtin(), host="127.0.0.2", port=port):
+        run = zelvik("--virtual", "wifi", "127.0.0.1-127.0.0.3", "--port", str(port), cwd=tmp_path)
     assert run.returncode == 0, run.stderr
     rows = run.stdout.splitlines()
-    assert len(rows) == 2 and rows[1].split() == [f"127.0.0.1:{port}", "zelvik_virtual_tab", "zelvik", "14", "34",
-                                                  "1600x2560", "wifi_available"]
-    assert f"wifi: probing port {port}: 2 to go" in run.stderr
-    assert f"wifi: probing port {port}: 2 of 2 addresses probed, 1 found in" in run.stderr
+    assert len(rows) == 2 and rows[1].split() == [f"127.0.0.2:{port}", "zelvik_virtual_tab", "Unknown", "Unknown",
+                                                  "34", "1600x2560", "wifi_available"]
+    assert f"wifi: probing port {port}: 3 to go" in run.stderr
+    assert f"wifi: probing port {port}: 3 of 3 addresses probed, 1 found in" in run.stderr
 
 
 @pytest.mark.parametrize("argv, code, message", [
-    (["--virtual", "capture", "--device", "ghost"], 1, f"zelvik: error: unknown device ghost (attached: {SERIAL})"),
-    (["capture", "--device", "R58M12ABC"], 1, "zelvik: error: adb not found on PATH: cannot reach device R58M12ABC"),
-    (["wifi", "127.0.0.1"], 1, "zelvik: error: adb not found on PATH: WiFi discovery"),
+    (["--virtual", "capture", "--device", "ghost"], 1, "zelvik: error: unknown device ghost (attached: 127.0.0.1:"),
+    (["capture", "--device", "R58M12ABC"], 1, "zelvik: error: unknown device R58M12ABC (attached: none)"),
+    (["wifi", "127.0.0.1", "--port", "1"], 0, "wifi: probing port 1: 1 of 1 addresses probed, 0 found in"),
     (["--virtual", "wifi", "127.0.0.1-20"], 2, "zelvik: error: no address in the range 127.0.0.1-20"),
     (["--virtual", "wifi", "127.0.0.1", "--port", "0"], 2, "argument --port: expected a TCP port"),
-    (["--virtual", "inspect", "--at", "5,5000"], 1, f"zelvik: error: no element at (5, 5000) on {SERIAL}"),
+    (["--virtual", "inspect", "--at", "5,5000"], 1, "zelvik: error: no element at (5, 5000) on 127.0.0.1:"),
     (["--virtual", "inspect", "--at", "12"], 2, "argument --at: expected X,Y (two integers), got \"12\""),
-    (["--screen", "empty.xml", "capture"], 1,
-     f"zelvik: error: capture of {SERIAL} failed: the UI hierarchy dump failed (H4: H1)"),
-    (["--screen", "broken.xml", "inspect", "--at", "1,1"], 1,
-     f"zelvik: error: capture of {SERIAL} failed: the UI hierarchy dump failed (H3: "),
+    (["--screen", "blank.xml", "capture"], 1, "the UI hierarchy dump failed (H4: H1)"),
+    (["--screen", "broken.xml", "inspect", "--at", "1,1"], 1, "the UI hierarchy dump failed (H3: "),
     (["--screen", "missing.xml", "devices"], 2, "zelvik: error: cannot read the screen dump missing.xml"),
     (["--virtual", "script", "broken.xml"], 2, "zelvik: error: broken.xml is not valid JSON"),
     ([], 2, "the following arguments are required: COMMAND"),
 ])
 def test_errors_are_one_line_with_a_status(tmp_path, no_adb, argv, code, message):
-    (tmp_path / "empty.xml").write_text("")
+    (tmp_path / "blank.xml").write_text(" \n")
     (tmp_path / "broken.xml").write_text("<hierarchy><node")
     run = zelvik(*argv, cwd=tmp_path, path=no_adb)
     assert run.returncode == code
@@ -265,9 +277,41 @@ def test_generated_code_parses_for_every_element():
     ast.parse(batch)
     assert batch.count("# 元素 ") == len(elements)
     recorder = mirvane.ActionRecorder()
-    recorder.start_recording(SERIAL)
+    recorder.start_recording("127.0.0.1:5555")
     for element in elements:
         recorder.record_action("click", {"x": 1, "y": 2}, element)
         recorder.record_action("input", {"text": element["text"]}, element)
     recorder.stop_recording()
     ast.parse(recorder.generate_script())
+
+
+def adb_processes_in(directory) -> list:
+    """adb processes started from `directory` (children keep their cwd)."""
+    found = []
+    for entry in Path("/proc").iterdir():
+        try:
+            if entry.name.isdigit() and os.readlink(entry / "cwd") == str(directory) and \
+                    (entry / "cmdline").read_bytes().split(b"\0")[0].endswith(b"adb"):
+                found.append(int(entry.name))
+        except OSError:
+            continue
+    return found
+
+
+@pytest.mark.parametrize("pause", [0.0, 1.0])
+def test_an_interrupt_leaves_no_adb_server_behind(tmp_path, pause):
+    env = dict(os.environ, PYTHONPATH=str(ROOT), ANDROID_ADB_SERVER_PORT=str(USER_SERVER.port))
+    run = subprocess.Popen([sys.executable, "-m", "zelvik", "--virtual", "inspect", "--at", "%d,%d" % SAVE],
+                           cwd=tmp_path, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                           start_new_session=True)
+    try:
+        assert "zelvik: virtual device" in run.stderr.readline()
+        time.sleep(pause)  # at the scan, or in the capture
+        assert adb_processes_in(tmp_path) != []
+        os.killpg(run.pid, signal.SIGINT)  # as a Ctrl-C at the terminal
+        # (At the scan the `adb devices` child dies of it too: "no device attached".)
+        assert run.wait(30) in (1, 130)
+    finally:
+        run.kill()
+        run.wait()
+    assert adb_processes_in(tmp_path) == []

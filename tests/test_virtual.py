@@ -1,16 +1,21 @@
-"""The virtual device: its dump, its picture, its adb program and connect()."""
+"""The virtual device: its dump and picture, and the adb protocol it speaks."""
+import asyncio
+import hashlib
 import io
+import json
 import socket
-import subprocess
-import sys
+import struct
+import time
 import xml.etree.ElementTree as ET
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 from PIL import Image
 
-from zelvik.virtual import SERIAL
-from zelvik.virtual import adb
-from zelvik.virtual.device import VirtualAndroid, VirtualScreen
+from zelvik.virtual import protocol, shell
+from zelvik.virtual.device import VirtualDevice, VirtualScreen
+from zelvik.virtual.protocol import CLSE, CNXN, OKAY, OPEN, WRTE
 from zelvik.virtual.hierarchy import from_xml, parse_bounds, to_xml
 from zelvik.virtual.screen import HEIGHT, PRIMARY, WIDTH, Node, clip, settings_screen
 
@@ -22,28 +27,6 @@ U2_ATTRIBUTES = ["index", "text", "resource-id", "class", "package", "content-de
 @pytest.fixture(scope="module")
 def screen():
     return VirtualScreen.builtin()
-
-
-@pytest.fixture
-def world(screen):
-    w = VirtualAndroid(screen)
-    yield w
-    w.close()
-
-
-@pytest.fixture
-def listener():
-    """An open TCP port on the loopback address."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        s.listen(8)
-        yield s.getsockname()[1]
-
-
-def closed_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def test_dump_is_a_uiautomator2_hierarchy(screen):
@@ -122,75 +105,332 @@ def test_screen_from_a_saved_dump(xml, size):
     assert Image.open(io.BytesIO(screen.png)).size == size == (screen.width, screen.height)
 
 
-def test_connect_serves_the_modules_keys(world):
-    device = world.connect(SERIAL)
-    info = device.info
-    assert info["displayWidth"] == WIDTH and info["displayHeight"] == HEIGHT and "display" in info
-    assert {"model", "brand", "version", "sdkInt", "productName", "displayRotation"} <= set(info)
-    assert device.dump_hierarchy() == world.screen.xml
-    assert device.app_current()["package"] == "com.android.settings"
-    assert world.connect().serial == SERIAL
-    with pytest.raises(ConnectionError):
-        world.connect("emulator-5556")
+
+# --- the adb protocol, spoken by a raw host ---------------------------------------
+
+JAR = "/data/local/tmp/u2.jar"
+LAUNCH = f"shell:CLASSPATH={JAR} app_process / com.wetest.uia2.Main -p 9008"
 
 
-def adb_run(world, *argv):
-    out, err = io.StringIO(), io.StringIO()
-    code = adb.run(list(argv), world.adb_dir, out, err)
-    return code, out.getvalue(), err.getvalue()
+@pytest.fixture(scope="module")
+def device(screen):
+    with VirtualDevice(screen) as d:
+        yield d
 
 
-def test_adb_program_answers_devices_and_screencap(world):
-    program = str(world.adb_dir / "adb")
-    listing = subprocess.run([program, "devices"], capture_output=True, text=True, timeout=10)
-    assert listing.returncode == 0
-    assert listing.stdout == f"List of devices attached\n{SERIAL}\tdevice\n\n"
-    for argv in (["-s", SERIAL, "exec-out", "screencap", "-p"], ["exec-out", "screencap", "-p"]):
-        shot = subprocess.run([program, *argv], capture_output=True, timeout=10)
-        assert shot.returncode == 0 and shot.stdout == world.screen.png
+class Host:
+    """One raw connection to the device, speaking as an adb server does."""
+
+    def __init__(self, device, max_data=protocol.MAX_DATA):
+        self.sock = socket.create_connection(("127.0.0.1", device.port), timeout=5)
+        self.max_data = max_data
+        self.ids = iter(range(1, 1000))
+
+    def send(self, command, arg0, arg1, data=b""):
+        self.sock.sendall(protocol.pack(command, arg0, arg1, data))
+
+    def _exactly(self, n):
+        data = b""
+        while len(data) < n:
+            chunk = self.sock.recv(n - len(data))
+            if not chunk:
+                raise EOFError
+            data += chunk
+        return data
+
+    def receive(self) -> protocol.Message:
+        command, arg0, arg1, length, _check, _magic = protocol.HEADER.unpack(self._exactly(24))
+        return protocol.Message(command, arg0, arg1, self._exactly(length))
+
+    def handshake(self) -> protocol.Message:
+        self.send(CNXN, protocol.VERSION, self.max_data, b"host::features=shell_v2\0")
+        return self.receive()
+
+    def open(self, name):
+        """The device's stream id, or None when it refused the service."""
+        local = next(self.ids)
+        self.send(OPEN, local, 0, name.encode() + b"\0")
+        reply = self.receive()
+        assert reply.arg1 == local
+        return (local, reply.arg0) if reply.command == OKAY else None
+
+    def write(self, stream, data):
+        local, remote = stream
+        self.send(WRTE, local, remote, data)
+        assert self.receive().command == OKAY
+
+    def read_all(self, stream) -> bytes:
+        """The stream's data until the device closes it, acknowledging each WRTE."""
+        local, remote = stream
+        data = b""
+        while True:
+            message = self.receive()
+            if message.command == CLSE:
+                return data
+            assert (message.command, message.arg1) == (WRTE, local)
+            data += message.data
+            self.send(OKAY, local, remote)
+
+    def run(self, name) -> bytes:
+        return self.read_all(self.open(name))
+
+    def is_closed(self) -> bool:
+        try:
+            return self.sock.recv(1) == b""
+        except ConnectionResetError:
+            return True
+
+    def close(self):
+        self.sock.close()
 
 
-def test_adb_program_runs_from_paths_with_blanks(screen, tmp_path, monkeypatch):
-    odd = tmp_path / "my python's dir"
-    odd.mkdir()
-    (odd / "python").symlink_to(sys.executable)
-    monkeypatch.setattr(sys, "executable", str(odd / "python"))
-    world = VirtualAndroid(screen)
-    try:
-        listing = subprocess.run([str(world.adb_dir / "adb"), "devices"], capture_output=True, text=True, timeout=10)
-    finally:
-        world.close()
-    assert (listing.returncode, listing.stdout.splitlines()[1:2]) == (0, [f"{SERIAL}\tdevice"])
+@pytest.fixture
+def host(device):
+    h = Host(device)
+    h.handshake()
+    yield h
+    h.close()
 
 
-def test_adb_connect_and_disconnect(world, listener):
-    serial = f"127.0.0.1:{listener}"
-    assert adb_run(world, "connect", serial) == (0, f"connected to {serial}\n", "")
-    assert adb_run(world, "connect", serial)[1] == f"already connected to {serial}\n"
-    assert adb_run(world, "devices")[1].splitlines()[1:3] == [f"{SERIAL}\tdevice", f"{serial}\tdevice"]
-    assert world.connect(serial).serial == serial
-    # With two devices, screencap needs -s.
-    assert adb_run(world, "exec-out", "screencap", "-p")[0] == 1
-    assert adb_run(world, "disconnect", serial) == (0, f"disconnected {serial}\n", "")
-    assert world.serials() == [SERIAL]
-    with pytest.raises(ConnectionError):
-        world.connect(serial)
+def shell_v2_packets(data: bytes):
+    packets = []
+    while data:
+        kind, length = struct.unpack("<BI", data[:5])
+        packets.append((kind, data[5:5 + length]))
+        data = data[5 + length:]
+    return packets
 
 
-@pytest.mark.parametrize("argv, message", [
-    (["connect", "127.0.0.1:{closed}"], "failed to connect to '127.0.0.1:{closed}'"),
-    (["disconnect", "127.0.0.1:5555"], "error: no such device '127.0.0.1:5555'"),
-    (["-s", "emulator-5556", "exec-out", "screencap", "-p"], "adb: device 'emulator-5556' not found"),
-    (["shell", "ls"], "adb: unknown command shell ls"),
-    ([], "adb: no command given"),
+def test_handshake_names_the_device_and_asks_no_auth(device):
+    h = Host(device)
+    reply = h.handshake()
+    h.close()
+    assert (reply.command, reply.arg0, reply.arg1) == (CNXN, protocol.VERSION, protocol.MAX_DATA)
+    assert reply.data == (b"device::ro.product.name=zelvik_virtual_tab;ro.product.model=Zelvik Virtual Tab;"
+                          b"ro.product.device=zelvik_tab;features=shell_v2,cmd")
+
+
+@pytest.mark.parametrize("message", [
+    protocol.pack(OPEN, 1, 0, b"shell:echo\0")[:20] + b"\0\0\0\0",  # bad magic
+    struct.pack("<6I", OPEN, 1, 0, protocol.MAX_DATA + 1, 0, OPEN ^ 0xFFFFFFFF),  # over the limit
+    protocol.pack(int.from_bytes(b"AUTH", "little"), 1, 0, b"x" * 20),  # unknown command
+    protocol.pack(OPEN, 0, 0, b"shell:echo\0"),  # stream id 0
+    b"\xff" * 24,
 ])
-def test_adb_failures(world, argv, message):
-    closed = closed_port()
-    code, out, err = adb_run(world, *(a.format(closed=closed) for a in argv))
-    assert code == 1 and out == "" and err.startswith(message.format(closed=closed))
+def test_a_hostile_message_closes_its_connection_only(device, host, message):
+    host.sock.sendall(message)
+    assert host.is_closed()
+    again = Host(device)
+    assert again.handshake().command == CNXN
+    assert again.run("shell:echo still here") == b"still here\n"
+    again.close()
 
 
-def test_close_removes_the_world(screen):
-    world = VirtualAndroid(screen)
-    world.close()
-    assert not world.adb_dir.exists()
+def test_anything_before_the_handshake_closes_the_connection(device):
+    h = Host(device)
+    h.send(OPEN, 1, 0, b"shell:echo\0")
+    assert h.is_closed()
+    h.close()
+
+
+@given(st.binary(max_size=200))
+@settings(max_examples=300, deadline=None)
+def test_fuzz_the_host_message_parser(data):
+    async def parse():
+        reader = asyncio.StreamReader()
+        reader.feed_data(data)
+        reader.feed_eof()
+        messages = []
+        try:
+            while True:
+                messages.append(await protocol.read_message(reader))
+        except (protocol.ProtocolError, asyncio.IncompleteReadError):
+            return messages
+
+    for message in asyncio.run(parse()):
+        assert message.name in ("CNXN", "OPEN", "OKAY", "WRTE", "CLSE") and len(message.data) <= protocol.MAX_DATA
+
+
+@given(st.lists(st.tuples(st.sampled_from([CNXN, OPEN, OKAY, WRTE, CLSE]), st.integers(0, 3),
+                          st.integers(0, 3), st.binary(max_size=40)), max_size=6), st.binary(max_size=60))
+@settings(max_examples=30, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+def test_fuzz_a_live_device_survives_any_host(device, messages, tail):
+    h = Host(device)
+    h.handshake()
+    h.sock.sendall(b"".join(protocol.pack(*m) for m in messages) + tail)
+    h.sock.settimeout(0.05)
+    try:
+        while h.sock.recv(65536):
+            pass
+    except (socket.timeout, ConnectionResetError):
+        pass
+    h.close()
+    again = Host(device)
+    again.handshake()
+    assert again.run("shell:echo ok") == b"ok\n"
+    again.close()
+
+
+@pytest.mark.parametrize("service, packets", [
+    ("shell,v2,raw:echo hi; nosuch; echo $?",
+     [(1, b"hi\n"), (2, b"/system/bin/sh: nosuch: not found\n"), (1, b"127\n"), (3, b"\0")]),
+    ("shell,v2,raw:nosuch", [(2, b"/system/bin/sh: nosuch: not found\n"), (3, b"\x7f")]),
+    ("shell,v2,raw:getprop ro.build.version.sdk", [(1, b"34\n"), (3, b"\0")]),
+    ("shell,v2,raw:toybox md5sum /nowhere", [(2, b"md5sum: /nowhere: No such file or directory\n"), (3, b"\1")]),
+])
+def test_shell_v2_frames_stdout_stderr_and_exit(host, service, packets):
+    assert shell_v2_packets(host.run(service)) == packets
+
+
+@pytest.mark.parametrize("service, output", [
+    ("shell:wm size", b"Physical size: 1600x2560\n"),
+    ("shell:getprop ro.product.model; echo X4EXIT:$?", b"Zelvik Virtual Tab\nX4EXIT:0\n"),
+    ("shell:sh -c 'exit 3'; echo X4EXIT:$?", b"/system/bin/sh: sh: not found\nX4EXIT:127\n"),
+    ("shell:echo 'unclosed", b"/system/bin/sh: syntax error: No closing quotation\n"),
+])
+def test_shell_v1_mixes_the_output(host, service, output):
+    assert host.run(service) == output
+
+
+def test_exec_screencap_waits_for_each_okay(device):
+    h = Host(device, max_data=4096)
+    h.handshake()
+    local, remote = h.open("exec:screencap '-p'")
+    first = h.receive()
+    assert first.command == WRTE and len(first.data) == 4096
+    h.sock.settimeout(0.2)
+    with pytest.raises(socket.timeout):  # nothing more before the OKAY
+        h.sock.recv(1)
+    h.sock.settimeout(5)
+    h.send(OKAY, local, remote)
+    assert first.data + h.read_all((local, remote)) == device.screen.png
+    h.close()
+
+
+@pytest.mark.parametrize("service", ["reboot:", "tcp:9008", "jdwp:1", "shell"])
+def test_unknown_services_are_refused(host, service):
+    assert host.open(service) is None
+
+
+def sync_request(ident: bytes, value) -> bytes:
+    if isinstance(value, int):
+        return ident + struct.pack("<I", value)
+    return ident + struct.pack("<I", len(value)) + value
+
+
+def test_sync_push_then_stat_and_md5(device, host):
+    data = bytes(range(256)) * 300
+    stream = host.open("sync:")
+    request = sync_request(b"SEND", b"/data/local/tmp/blob,33188")
+    for start in range(0, len(data), 4096):
+        request += sync_request(b"DATA", data[start:start + 4096])
+    host.write(stream, request + sync_request(b"DONE", 1700000000))
+    reply = host.receive()
+    assert reply.data == b"OKAY\0\0\0\0"
+    host.send(OKAY, *stream)
+    host.write(stream, sync_request(b"STAT", b"/data/local/tmp/blob") + sync_request(b"STAT", b"/data/local/tmp"))
+    stats = host.receive().data
+    host.send(OKAY, *stream)
+    stats += host.receive().data
+    assert struct.unpack("<4sIII", stats[:16]) == (b"STAT", 0o100644, len(data), 1700000000)
+    assert struct.unpack("<4sI", stats[16:24]) == (b"STAT", 0o40771)
+    host.send(OKAY, *stream)
+    host.write(stream, sync_request(b"QUIT", 0))
+    assert host.receive().command == CLSE
+    assert host.run("shell:md5sum /data/local/tmp/blob") == hashlib.md5(data).hexdigest().encode() + \
+        b"  /data/local/tmp/blob\n"
+
+
+@pytest.mark.parametrize("request_bytes", [
+    sync_request(b"SEND", b"/data/local/tmp/big,33188") + sync_request(b"DATA", 64 * 1024 + 1),
+    sync_request(b"STAT", 5000),
+    sync_request(b"LIST", b"/"),
+])
+def test_sync_refuses_what_it_cannot_take(host, request_bytes):
+    stream = host.open("sync:")
+    host.write(stream, request_bytes)
+    assert host.receive().data[:4] == b"FAIL"
+    host.send(OKAY, *stream)
+    assert host.receive().command == CLSE
+
+
+def http(host, request: bytes) -> bytes:
+    stream = host.open("tcp:9008")
+    assert stream is not None
+    host.write(stream, request)
+    return host.read_all(stream)
+
+
+def rpc(method, params=()):
+    body = json.dumps({"jsonrpc": "2.0", "id": 1, "method": method, "params": list(params)}).encode()
+    return b"POST /jsonrpc/0 HTTP/1.1\r\nContent-Length: %d\r\n\r\n%s" % (len(body), body)
+
+
+def test_the_uiautomator_server_lives_as_long_as_its_launch(device, host):
+    device.files[JAR] = b"PK\3\4"
+    launch = host.open(LAUNCH)
+    assert host.receive().data == b"[server] INFO: [UiAutomator2Server] Starting Server\n"
+    host.send(OKAY, *launch)
+    try:
+        assert http(host, b"GET /ping HTTP/1.1\r\n\r\n").endswith(b"\r\n\r\npong")
+        info = json.loads(http(host, rpc("deviceInfo")).split(b"\r\n\r\n", 1)[1])["result"]
+        assert sorted(info) == ["currentPackageName", "displayHeight", "displayRotation", "displaySizeDpX",
+                                "displaySizeDpY", "displayWidth", "naturalOrientation", "productName", "screenOn",
+                                "sdkInt"]
+        dump = json.loads(http(host, rpc("dumpWindowHierarchy", [False, 50])).split(b"\r\n\r\n", 1)[1])
+        assert dump["result"] == device.screen.xml
+        error = json.loads(http(host, rpc("takeScreenshot", [1, 80])).split(b"\r\n\r\n", 1)[1])["error"]
+        assert error["code"] == -32601
+        garbled = b"POST /jsonrpc/0 HTTP/1.1\r\nContent-Length: 3\r\n\r\n{x}"
+        assert json.loads(http(host, garbled).split(b"\r\n\r\n", 1)[1])["error"]["code"] == -32700
+        assert http(host, b"GET /elsewhere HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 404 ")
+        assert http(host, b"GET / HTTP/1.1\r\nContent-Length: -1\r\n\r\n").startswith(b"HTTP/1.1 400 ")
+        # A second launch finds the accessibility service taken.
+        assert b"already registered" in host.run(LAUNCH)
+    finally:
+        host.send(CLSE, *launch)
+        del device.files[JAR]
+    deadline = time.monotonic() + 5
+    while device.server_port is not None and time.monotonic() < deadline:
+        time.sleep(0.01)
+    assert host.open("tcp:9008") is None
+
+
+def test_a_launch_without_the_jar_fails(host):
+    assert host.run(LAUNCH) == b"Error: Could not find class 'com.wetest.uia2.Main'\n"
+
+
+@pytest.mark.parametrize("line, words", [
+    ("echo a; echo 'b c'", [["echo", "a"], ["echo", "b c"]]),
+    ("CLASSPATH=/x app_process / Main -p 9008", [["CLASSPATH=/x", "app_process", "/", "Main", "-p", "9008"]]),
+    (";;echo x;", [["echo", "x"]]),
+])
+def test_command_lines_split_at_semicolons(line, words):
+    assert shell.commands(line) == words
+
+
+def test_unknown_faults_are_refused():
+    with pytest.raises(ValueError, match="unknown faults: hang"):
+        VirtualDevice(faults={"hang"})
+
+
+def test_stop_ends_the_thread_and_the_listener(screen):
+    d = VirtualDevice(screen).start()
+    h = Host(d)
+    h.handshake()
+    d.stop()
+    assert h.is_closed() and not d._connections
+    with pytest.raises(ConnectionRefusedError):
+        socket.create_connection(("127.0.0.1", d.port), timeout=1)
+    h.close()
+
+
+def test_a_flood_of_opens_closes_the_connection(device, host):
+    # sync streams stay open, waiting for their requests.
+    host.sock.sendall(b"".join(protocol.pack(OPEN, i, 0, b"sync:\0") for i in range(1, 400)))
+    with pytest.raises((EOFError, ConnectionResetError)):
+        while True:
+            host.receive()
+    again = Host(device)
+    assert again.handshake().command == CNXN
+    again.close()

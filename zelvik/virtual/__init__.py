@@ -1,5 +1,3 @@
-"""A virtual Android device for the workbench: a Settings screen served
-through a uiautomator2-compatible connect() and an `adb` program."""
-from .adb import SERIAL
-
-__all__ = ["SERIAL"]
+"""A virtual Android device for the workbench and the tests: a Settings
+screen served over adb's own transport protocol, so that the real adb and
+the real uiautomator2 drive it (see device.py)."""

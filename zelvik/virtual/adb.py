@@ -1,117 +1,124 @@
-"""The virtual device's `adb` program.
+"""The real adb program, and an adb server of its own for virtual devices.
 
-The world's directory (see device.py) holds an executable `adb` that runs
-this file with the directory as first argument, the screen's PNG and the
-list of WiFi devices connected with `adb connect`. Answers the commands the core modules run:
-
-    adb devices
-    adb [-s SERIAL] exec-out screencap -p
-    adb connect HOST[:PORT]
-    adb disconnect [HOST[:PORT]]
-
-Standard library only: it starts on every call.
+The program is the `adb` on PATH, else the one inside the adbutils wheel
+(a uiautomator2 dependency). The server runs as a child process
+(`adb -P PORT nodaemon server`) on a free loopback port, never on the
+user's 5037, and looks for no emulator, USB or mDNS device: it sees only
+the devices connected to it with `adb connect`.
 """
+import importlib.util
+import os
+import shutil
 import socket
-import sys
+import subprocess
+import time
 from pathlib import Path
+from typing import NamedTuple, Optional
 
-SERIAL = "virtual-5554"
-SCREEN = "screen.png"
-CONNECTED = "connected"
-VERSION = "Android Debug Bridge version 1.0.41 (Zelvik virtual device)"
+QUIET = {"ADB_EMU": "0", "ADB_USB": "0", "ADB_MDNS": "0"}
+START_TIMEOUT = 10.0
 
 
-def connected(directory: Path) -> list:
-    """The WiFi serials connected so far, in order, without repeats."""
+class AdbProgram(NamedTuple):
+    path: str
+    version: str  # e.g. "1.0.41 (29.0.6-debian)"
+    on_path: bool  # False: the copy inside adbutils
+
+
+def bundled_adb() -> Optional[str]:
+    """The adb inside the installed adbutils package, if any."""
+    spec = importlib.util.find_spec("adbutils")
+    if spec is None or not spec.submodule_search_locations:
+        return None
+    path = Path(list(spec.submodule_search_locations)[0]) / "binaries" / "adb"
+    return str(path) if path.is_file() and os.access(path, os.X_OK) else None
+
+
+def version_of(path: str) -> str:
+    """ "1.0.41 (29.0.6-debian)" from `adb version`; "" if it does not run."""
     try:
-        lines = (directory / CONNECTED).read_text().split()
-    except FileNotFoundError:
-        return []
-    return list(dict.fromkeys(lines))
+        lines = subprocess.run([path, "version"], capture_output=True, text=True, timeout=10).stdout.splitlines()
+    except (OSError, subprocess.SubprocessError):
+        return ""
+    release = lines[0].rsplit(" ", 1)[-1] if lines else ""
+    build = lines[1].split(" ", 1)[-1] if len(lines) > 1 and lines[1].startswith("Version ") else ""
+    return f"{release} ({build})" if build else release
 
 
-def serials(directory: Path) -> list:
-    return [SERIAL, *connected(directory)]
+def find_program() -> Optional[AdbProgram]:
+    path = shutil.which("adb")
+    if path is not None:
+        return AdbProgram(path, version_of(path), True)
+    path = bundled_adb()
+    return AdbProgram(path, version_of(path), False) if path is not None else None
 
 
-def _wifi_serial(target: str) -> str:
-    return target if ":" in target else f"{target}:5555"
+def free_port() -> int:
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
-def _connect(directory: Path, target: str, out, err) -> int:
-    serial = _wifi_serial(target)
-    host, _, port = serial.rpartition(":")
-    if serial in connected(directory):
-        out.write(f"already connected to {serial}\n")
-        return 0
-    try:
-        with socket.create_connection((host, int(port)), timeout=2):
+class AdbServerError(Exception):
+    pass
+
+
+class AdbServer:
+    """A private adb server, started and stopped by this object."""
+
+    def __init__(self, program: str):
+        self.program = program
+        self.port = 0
+        self.process: Optional[subprocess.Popen] = None
+
+    @property
+    def env(self) -> dict:
+        return dict(os.environ, ANDROID_ADB_SERVER_PORT=str(self.port), **QUIET)
+
+    def start(self) -> "AdbServer":
+        self.port = free_port()
+        # A session of its own: a Ctrl-C at the terminal leaves it to stop().
+        self.process = subprocess.Popen([self.program, "-P", str(self.port), "nodaemon", "server"], env=self.env,
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, start_new_session=True)
+        deadline = time.monotonic() + START_TIMEOUT
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                self.process = None
+                raise AdbServerError(f"the adb server on port {self.port} quit at start")
+            try:
+                with socket.create_connection(("127.0.0.1", self.port), timeout=1):
+                    return self
+            except OSError:
+                time.sleep(0.05)
+        self.stop()
+        raise AdbServerError(f"the adb server on port {self.port} did not start within {START_TIMEOUT:g} s")
+
+    def run(self, *args: str, timeout: float = 10) -> subprocess.CompletedProcess:
+        return subprocess.run([self.program, "-P", str(self.port), *args], env=self.env,
+                              capture_output=True, text=True, timeout=timeout)
+
+    def connect(self, serial: str) -> None:
+        """`adb connect`, then waits until the device is online."""
+        result = self.run("connect", serial)
+        if result.stdout.startswith(("connected to", "already connected to")):
+            result = self.run("-s", serial, "wait-for-device")
+            if result.returncode == 0:
+                return
+        raise AdbServerError(f"adb connect {serial}: {(result.stdout + result.stderr).strip()}")
+
+    def stop(self) -> None:
+        """kill-server (which also ends a server an adb client started on
+        the port meanwhile), then the child's end (killed if it lingers)."""
+        process, self.process = self.process, None
+        if process is None:
+            return
+        try:
+            self.run("kill-server", timeout=5)
+        except (OSError, subprocess.SubprocessError):
             pass
-    except (OSError, ValueError) as e:
-        err.write(f"failed to connect to '{serial}': {getattr(e, 'strerror', None) or e}\n")
-        return 1
-    # One short append per line: safe with the probes of a discovery running at once.
-    with open(directory / CONNECTED, "a") as f:
-        f.write(serial + "\n")
-    out.write(f"connected to {serial}\n")
-    return 0
-
-
-def _disconnect(directory: Path, targets: list, out, err) -> int:
-    known = connected(directory)
-    gone = [_wifi_serial(t) for t in targets] or known
-    missing = [s for s in gone if s not in known]
-    if missing:
-        err.write(f"error: no such device '{missing[0]}'\n")
-        return 1
-    (directory / CONNECTED).write_text("".join(s + "\n" for s in known if s not in gone))
-    out.write("".join(f"disconnected {s}\n" for s in gone))
-    return 0
-
-
-def _screencap(directory: Path, serial, out, err) -> int:
-    attached = serials(directory)
-    if serial is None:
-        if len(attached) > 1:
-            err.write("adb: more than one device/emulator\n")
-            return 1
-        serial = attached[0]
-    if serial not in attached:
-        err.write(f"adb: device '{serial}' not found\n")
-        return 1
-    out.buffer.write((directory / SCREEN).read_bytes())
-    out.flush()
-    return 0
-
-
-def run(argv: list, directory: Path, out=sys.stdout, err=sys.stderr) -> int:
-    """One adb command; returns its exit status."""
-    serial = None
-    if argv[:1] == ["-s"] and len(argv) >= 2:
-        serial, argv = argv[1], argv[2:]
-    command, args = (argv[0], argv[1:]) if argv else ("", [])
-    if command == "devices":
-        out.write("List of devices attached\n")
-        out.write("".join(f"{s}\tdevice\n" for s in serials(directory)) + "\n")
-        return 0
-    if command == "exec-out" and args == ["screencap", "-p"]:
-        return _screencap(directory, serial, out, err)
-    if command == "connect" and len(args) == 1:
-        return _connect(directory, args[0], out, err)
-    if command == "disconnect":
-        return _disconnect(directory, args, out, err)
-    if command == "version":
-        out.write(VERSION + "\n")
-        return 0
-    err.write(f"adb: unknown command {' '.join(argv)}\n" if argv else "adb: no command given\n")
-    return 1
-
-
-def main(argv=None) -> int:
-    """`adb.py DIRECTORY ARGS...`, as the world's `adb` program runs it."""
-    directory, *args = sys.argv[1:] if argv is None else argv
-    return run(args, Path(directory))
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+        try:
+            process.wait(5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()

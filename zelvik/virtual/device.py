@@ -1,42 +1,51 @@
-"""The virtual device as uiautomator2 and adb see it.
+"""The virtual device: an Android tablet that a real adb server connects
+to over TCP, as to a phone's adbd in WiFi mode.
 
-`VirtualAndroid` is one virtual world: a directory holding the `adb`
-program, the screen's PNG and the WiFi connections, plus a `connect` that
-stands in for `uiautomator2.connect`. Put `world.adb_dir` first on PATH and
-`world` in place of the `u2` module, and the core modules reach the virtual
-device the way they reach a real one.
+`VirtualDevice(screen).start()` listens on a loopback address and port of
+its own and serves the adb transport protocol from a thread of its own
+(one asyncio loop); `stop()` closes every connection and ends the thread.
+The screen is the built-in Settings screen or a saved hierarchy dump.
 """
-import os
-import shlex
-import shutil
-import stat
-import sys
-import tempfile
+import asyncio
+import collections
+import socket
+import threading
+import time
 import xml.etree.ElementTree as ET
-from pathlib import Path
-from typing import Optional
+from typing import Iterable, Optional
 
-from . import adb
+from . import protocol
 from .hierarchy import from_xml, to_xml
 from .render import render_png
-from .screen import HEIGHT, SETTINGS, WIDTH, Node, settings_screen
+from .screen import HEIGHT, WIDTH, Node, settings_screen
+from .services import open_service
+from .streams import Connection
 
-# adb.py runs as a plain script in isolated mode: standard library only.
-SHIM = """#!/bin/sh
-exec {python} -I {script} {directory} "$@"
-"""
+FEATURES = ("shell_v2", "cmd")
+FAULTS = frozenset({"drop-dump", "slow-dump", "bad-dump", "screencap", "screencap-error"})
 
 
 class VirtualScreen:
-    """What the device shows: the dump text, the PNG and the screen size."""
+    """What the device shows: the dump text, the screen size and the PNG
+    (drawn from the tree when first asked for)."""
 
-    def __init__(self, xml: str, png: bytes, width: int, height: int):
-        self.xml, self.png, self.width, self.height = xml, png, width, height
+    def __init__(self, xml: str, root: Node, width: int, height: int):
+        self.xml, self.width, self.height = xml, width, height
+        self._root = root
+        self._png: Optional[bytes] = None
+        self._drawing = threading.Lock()
+
+    @property
+    def png(self) -> bytes:
+        with self._drawing:
+            if self._png is None:
+                self._png = render_png(self._root, self.width, self.height)
+            return self._png
 
     @classmethod
     def builtin(cls) -> "VirtualScreen":
         root = settings_screen()
-        return cls(to_xml(root), render_png(root, WIDTH, HEIGHT), WIDTH, HEIGHT)
+        return cls(to_xml(root), root, WIDTH, HEIGHT)
 
     @classmethod
     def from_dump(cls, xml: str) -> "VirtualScreen":
@@ -49,58 +58,127 @@ class VirtualScreen:
         edges = [n.bounds for n in root.walk() if n.bounds[2] > n.bounds[0]]
         width = max((b[2] for b in edges), default=0) or 1080
         height = max((b[3] for b in edges), default=0) or 2400
-        return cls(xml, render_png(root, width, height), width, height)
+        return cls(xml, root, width, height)
 
 
 class VirtualDevice:
-    """The part of a uiautomator2 device object that the workbench uses."""
+    """One virtual tablet on `host`:`port` (port 0: a free one).
 
-    def __init__(self, serial: str, screen: VirtualScreen):
-        self.serial = serial
-        self._screen = screen
+    Faults, for tests, as in `faults`: "drop-dump" (the link drops while a
+    dump is asked for, once), "slow-dump" (a dump answers after
+    `dump_delay` seconds), "bad-dump" (a cut-off dump), "screencap" (the
+    screen capture dies without output), "screencap-error" (it fails with
+    a message on stderr)."""
+
+    def __init__(self, screen: Optional[VirtualScreen] = None, host: str = "127.0.0.1", port: int = 0,
+                 faults: Iterable[str] = (), dump_delay: float = 20.0):
+        unknown = set(faults) - FAULTS
+        if unknown:
+            raise ValueError(f"unknown faults: {', '.join(sorted(unknown))}")
+        self.screen = screen or VirtualScreen.builtin()
+        self.host, self.port = host, port
+        self.faults, self.dump_delay = set(faults), dump_delay
+        self.files, self.mtimes = {}, {}
+        self.server_port: Optional[int] = None
+        # What the host asked for (services, HTTP requests, JSON-RPC methods), latest last.
+        self.requests = collections.deque(maxlen=10000)
+        self.density = 320
+        self.started = time.time()
+        self.properties = {
+            "ro.product.name": "zelvik_virtual_tab", "ro.product.model": "Zelvik Virtual Tab",
+            "ro.product.device": "zelvik_tab", "ro.product.brand": "zelvik", "ro.product.manufacturer": "Zelvik",
+            "ro.build.version.release": "14", "ro.build.version.sdk": "34", "ro.product.cpu.abi": "x86_64",
+            "ro.serialno": "ZELVIK0001"}
+        self._loop: Optional[asyncio.AbstractEventLoop] = None
+        self._thread: Optional[threading.Thread] = None
+        self._connections = {}
 
     @property
-    def info(self) -> dict:
-        w, h = self._screen.width, self._screen.height
-        return {"currentPackageName": SETTINGS, "displayHeight": h, "displayRotation": 0,
-                "displaySizeDpX": w // 2, "displaySizeDpY": h // 2, "displayWidth": w,
-                "productName": "zelvik_virtual_tab", "screenOn": True, "sdkInt": 34,
-                "naturalOrientation": h > w, "model": "Zelvik Virtual Tab", "brand": "zelvik",
-                "version": "14", "display": {"width": w, "height": h}}
+    def serial(self) -> str:
+        """The serial adb gives the device once connected."""
+        return f"{self.host}:{self.port}"
 
-    def app_current(self) -> dict:
-        return {"package": SETTINGS, "activity": ".homepage.SettingsHomepageActivity", "pid": 4242}
+    def banner(self) -> bytes:
+        names = ("ro.product.name", "ro.product.model", "ro.product.device")
+        return protocol.banner({name: self.properties[name] for name in names}, FEATURES)
 
-    def dump_hierarchy(self, compressed=False, pretty=False, max_depth=None) -> str:
-        return self._screen.xml
+    def start(self) -> "VirtualDevice":
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        try:
+            listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            listener.bind((self.host, self.port))
+            listener.listen(16)
+        except OSError:
+            listener.close()
+            raise
+        self.port = listener.getsockname()[1]
+        self._loop = asyncio.new_event_loop()
+        ready = threading.Event()
+        failure = []
 
+        def main():
+            asyncio.set_event_loop(self._loop)
+            try:
+                self._server = self._loop.run_until_complete(asyncio.start_server(self._accept, sock=listener))
+            except BaseException as e:  # reported to start()
+                failure.append(e)
+                listener.close()
+                return
+            finally:
+                ready.set()
+            # The picture is drawn aside while the host connects and looks around.
+            self._loop.run_in_executor(None, getattr, self.screen, "png")
+            self._loop.run_forever()
+            self._loop.run_until_complete(self._loop.shutdown_default_executor())
 
-class VirtualAndroid:
-    """A virtual world in a directory of its own; `close()` removes it."""
+        self._thread = threading.Thread(target=main, name=f"virtual device {self.serial}", daemon=True)
+        self._thread.start()
+        ready.wait()
+        if failure:
+            self._thread.join()
+            self._loop.close()
+            raise failure[0]
+        return self
 
-    def __init__(self, screen: Optional[VirtualScreen] = None):
-        self.screen = screen or VirtualScreen.builtin()
-        self.adb_dir = Path(tempfile.mkdtemp(prefix="zelvik-virtual-"))
-        (self.adb_dir / adb.SCREEN).write_bytes(self.screen.png)
-        shim = self.adb_dir / "adb"
-        shim.write_text(SHIM.format(python=shlex.quote(sys.executable), script=shlex.quote(adb.__file__),
-                                    directory=shlex.quote(str(self.adb_dir))))
-        shim.chmod(shim.stat().st_mode | stat.S_IXUSR | stat.S_IXGRP | stat.S_IXOTH)
+    async def _accept(self, reader, writer) -> None:
+        connection = Connection(reader, writer, self.banner(), lambda stream, name: open_service(self, stream, name))
+        self._connections[connection] = asyncio.current_task()
+        try:
+            await connection.run()
+        finally:
+            self._connections.pop(connection, None)
 
-    def serials(self) -> list:
-        return adb.serials(self.adb_dir)
+    def drop_connections(self) -> None:
+        """The link goes down: every host connection ends at once."""
+        for connection in list(self._connections):
+            connection.writer.transport.abort()
 
-    def connect(self, serial: Optional[str] = None) -> VirtualDevice:
-        """uiautomator2.connect: the virtual device or a WiFi device that
-        `adb connect` attached; no serial means the first device."""
-        serials = self.serials()
-        serial = serial or serials[0]
-        if serial not in serials:
-            raise ConnectionError(f"device {serial} not found")
-        return VirtualDevice(serial, self.screen)
+    async def _shutdown(self) -> None:
+        """Aborts every connection (its reader then ends by itself) and
+        cancels the services still running."""
+        self._server.close()
+        services = []
+        for connection in self._connections:
+            connection.writer.transport.abort()
+            services += connection.tasks
+        for task in services:
+            task.cancel()
+        await asyncio.gather(*services, *self._connections.values(), return_exceptions=True)
+        await self._server.wait_closed()
 
-    def put_first_on_path(self) -> None:
-        os.environ["PATH"] = str(self.adb_dir) + os.pathsep + os.environ.get("PATH", "")
+    def stop(self) -> None:
+        """Closes the listener and every connection; ends the thread."""
+        if self._thread is None:
+            return
+        loop, thread = self._loop, self._thread
+        self._thread = None
+        asyncio.run_coroutine_threadsafe(self._shutdown(), loop).result(10)
+        loop.call_soon_threadsafe(loop.stop)
+        thread.join(10)
+        loop.close()
 
-    def close(self) -> None:
-        shutil.rmtree(self.adb_dir, ignore_errors=True)
+    def __enter__(self) -> "VirtualDevice":
+        return self.start()
+
+    def __exit__(self, *exc) -> None:
+        self.stop()

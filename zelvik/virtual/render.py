@@ -141,5 +141,5 @@ def render_png(root: Node, width: int, height: int) -> bytes:
     for window in root.children:
         _draw(draw, window)
     out = io.BytesIO()
-    image.save(out, format="PNG", optimize=False)
+    image.save(out, format="PNG", compress_level=1)  # fast, as screencap writes it
     return out.getvalue()

@@ -4,8 +4,6 @@ import asyncio
 import sys
 from typing import List, Optional
 
-from zelvik.virtual import SERIAL
-
 from . import commands
 from .actions import parse_point
 from .errors import WorkbenchError
@@ -33,14 +31,14 @@ def port(text: str) -> int:
 def parser() -> argparse.ArgumentParser:
     main = argparse.ArgumentParser(
         prog="zelvik", description="Android UI inspection and automation workbench.",
-        epilog=f"Without a device attached (or without adb) the commands use the virtual device {SERIAL}.")
-    main.add_argument("--virtual", action="store_true", help=f"use the built-in virtual device {SERIAL}")
+        epilog="Without a device attached the commands use the virtual device (a Settings screen).")
+    main.add_argument("--virtual", action="store_true", help="use the built-in virtual device")
     main.add_argument("--screen", metavar="DUMP.xml",
                       help="let the virtual device show this hierarchy dump (implies --virtual)")
     # The global options are accepted after the command too (without overriding).
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument("--virtual", action="store_true", default=argparse.SUPPRESS,
-                        help=f"use the built-in virtual device {SERIAL}")
+                        help="use the built-in virtual device")
     common.add_argument("--screen", metavar="DUMP.xml", default=argparse.SUPPRESS,
                         help="let the virtual device show this hierarchy dump (implies --virtual)")
     device = argparse.ArgumentParser(add_help=False)

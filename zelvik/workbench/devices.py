@@ -1,29 +1,79 @@
-"""The device side of a workbench run: real devices through adb, or the
-virtual device, behind one DeviceManager."""
-import os
-import shutil
-import sys
-from typing import List, Optional
+"""The device side of a workbench run: real devices through the user's adb
+server, or the virtual device through an adb server of the run's own.
 
-from zelvik.virtual import SERIAL
+Either way the core modules reach the device the way they reach a phone:
+`adb` as a child process and the real uiautomator2 (`ostrel.u2`).
+"""
+import asyncio
+import os
+import sys
+from typing import Callable, List, Optional
+
+from zelvik.virtual.adb import AdbProgram, AdbServer, AdbServerError, find_program
 
 from .errors import UsageError, WorkbenchError, core
+
+NO_ADB = "no adb program: install adb (Debian/Ubuntu: apt-get install adb) or uiautomator2, whose adbutils has one"
+
+
+def uiautomator2_version(u2) -> str:
+    try:
+        from importlib.metadata import version
+        return version("uiautomator2")
+    except Exception:  # not installed as a distribution
+        return getattr(u2, "__version__", "unknown")
+
+
+def point_at(server: AdbServer) -> Callable[[], None]:
+    """Makes `adb` children (ANDROID_ADB_SERVER_PORT) and adbutils, hence
+    uiautomator2, use `server`; returns the function that undoes it.
+    adbutils reads the variable once, when it is imported, so its client
+    object is replaced too."""
+    import adbutils
+
+    saved_port, saved_client = os.environ.get("ANDROID_ADB_SERVER_PORT"), adbutils.adb
+    os.environ["ANDROID_ADB_SERVER_PORT"] = str(server.port)
+    adbutils.adb = adbutils.AdbClient(port=server.port)
+
+    def restore():
+        adbutils.adb = saved_client
+        restore_variable("ANDROID_ADB_SERVER_PORT", saved_port)
+
+    return restore
 
 
 class Devices:
     """Owns the DeviceManager of the run and, on the virtual device, the
-    virtual world that stands in for adb and uiautomator2."""
+    device and the private adb server it is connected to."""
 
     def __init__(self, manager_class=None):
         self.ostrel = core("ostrel")
         self.manager = (manager_class or self.ostrel.DeviceManager)()
-        self.world = None
         self.records: List[dict] = []
-        self._saved = None
+        self.program: Optional[AdbProgram] = None
+        self.device = None
+        self.server: Optional[AdbServer] = None
+        self._undo: List[Callable[[], None]] = []
+
+    def find_adb(self) -> AdbProgram:
+        """adb from PATH, else the copy inside adbutils, whose folder then
+        goes first on PATH for the modules' `adb` children."""
+        if self.program is None:
+            program = find_program()
+            if program is None:
+                raise WorkbenchError(NO_ADB)
+            if not program.on_path:
+                saved = os.environ.get("PATH")
+                os.environ["PATH"] = os.path.dirname(program.path) + os.pathsep + (saved or "")
+                self._undo.append(lambda: restore_variable("PATH", saved))
+                note(f"adb not found on PATH; using the one inside adbutils: {program.path}")
+            self.program = program
+        return self.program
 
     def use_virtual(self, screen_file: Optional[str] = None) -> None:
-        """From here on, `adb` and `u2.connect` reach the virtual device."""
-        from zelvik.virtual.device import VirtualAndroid, VirtualScreen
+        """Starts the virtual device and a private adb server connected to
+        it; from here on `adb` and uiautomator2 reach it."""
+        from zelvik.virtual.device import VirtualDevice, VirtualScreen
 
         screen = None
         if screen_file is not None:
@@ -32,37 +82,38 @@ class Devices:
                     screen = VirtualScreen.from_dump(f.read())
             except (OSError, ValueError) as e:
                 raise UsageError(f"cannot read the screen dump {screen_file}: {getattr(e, 'strerror', None) or e}") from e
-        self.world = VirtualAndroid(screen)
-        self._saved = (os.environ.get("PATH"), self.ostrel.u2)
-        self.world.put_first_on_path()
-        self.ostrel.u2 = self.world
+        program = self.find_adb()
+        self.device = VirtualDevice(screen).start()
+        try:
+            self.server = AdbServer(program.path).start()
+            self._undo.append(point_at(self.server))
+            self.server.connect(self.device.serial)
+        except (AdbServerError, OSError) as e:
+            raise WorkbenchError(f"cannot start the virtual device: {e}") from e
+        note(f"virtual device {self.device.serial}: adb {program.path} {program.version}, "
+             f"uiautomator2 {uiautomator2_version(self.ostrel.u2)}")
 
     async def open(self, virtual: bool, screen_file: Optional[str], device: Optional[str]) -> None:
         """Chooses real or virtual devices and scans them. Without a device
-        named, no adb or an empty device list means the virtual device."""
-        virtual = virtual or screen_file is not None or device == SERIAL
-        if not virtual:
-            if shutil.which("adb") is None:
-                if device is not None:
-                    raise WorkbenchError(f"adb not found on PATH: cannot reach device {device}")
-                note(f"adb not found on PATH; using the virtual device {SERIAL}")
-                virtual = True
-            else:
-                self.records = await self.manager.scan_devices()
-                if not self.records and device is None:
-                    note(f"no device attached; using the virtual device {SERIAL}")
-                    virtual = True
-        if virtual:
-            self.use_virtual(screen_file)
+        named, an empty device list means the virtual device."""
+        self.find_adb()
+        if not (virtual or screen_file is not None):
             self.records = await self.manager.scan_devices()
+            if self.records or device is not None:
+                return
+            note("no device attached; using the virtual device")
+        self.use_virtual(screen_file)
+        self.records = await self.manager.scan_devices()
 
     def open_unscanned(self, virtual: bool, screen_file: Optional[str], why: str) -> None:
         """Sets up the virtual device when asked for; otherwise `adb` must be
-        installed. No scan: for work that needs no device table."""
+        there. No scan: for work that needs no device table."""
+        try:
+            self.find_adb()
+        except WorkbenchError:
+            raise WorkbenchError(f"{NO_ADB}: {why}") from None
         if virtual or screen_file is not None:
             self.use_virtual(screen_file)
-        elif shutil.which("adb") is None:
-            raise WorkbenchError(f"adb not found on PATH: {why} (--virtual uses the virtual device)")
 
     def serial(self, device: Optional[str]) -> str:
         """The serial to work on: the one named, else the first that answers."""
@@ -77,15 +128,25 @@ class Devices:
         return (working or known)[0]
 
     async def close(self) -> None:
+        """Drops the connections and stops the device; lets the calls still
+        running on worker threads end (they fail at once, the device being
+        gone) before the private server stops, so that none of them starts
+        another server; then puts the environment back."""
         await self.manager.cleanup()
-        if self.world is not None:
-            path, u2 = self._saved
-            self.ostrel.u2 = u2
-            if path is None:
-                os.environ.pop("PATH", None)
-            else:
-                os.environ["PATH"] = path
-            self.world.close()
+        if self.device is not None:
+            self.device.stop()
+            await asyncio.get_running_loop().shutdown_default_executor()
+        if self.server is not None:
+            self.server.stop()
+        while self._undo:
+            self._undo.pop()()
+
+
+def restore_variable(name: str, value: Optional[str]) -> None:
+    if value is None:
+        os.environ.pop(name, None)
+    else:
+        os.environ[name] = value
 
 
 def note(message: str) -> None:
