@@ -195,6 +195,8 @@ def test_connect_failing_before_the_steps_is_raised(env):
     (dict(xml='<hierarchy index="x"/>'), "H4: invalid literal for int() with base 10: 'x'"),
     (dict(adb=Completed(1, b"")), "S3: S6: S4"),
     (dict(adb=Completed(0, b"")), "S3: S6: S4"),
+    (dict(adb=Completed(0, b"Error: failed to take the screenshot\n")), "S3: S6: S4"),
+    (dict(adb=Completed(0, PNG[1:])), "S3: S6: S4"),
     (dict(adb=subprocess.TimeoutExpired(["adb"], 6)), "S3: S5"),
     (dict(adb=FileNotFoundError("no adb")), "S3: S6: no adb"),
     (dict(info={}, disconnect=RuntimeError("gone")), "E1: gone"),

@@ -1,5 +1,7 @@
 #include "pellora.hpp"
 
+#include <string_view>
+
 namespace zv::pellora {
 
 static Task take_screenshot(const Args &a) {
@@ -26,14 +28,26 @@ static Task adb_screenshot(const Args &a) {
     }
 }
 
+// `exec-out` merges the device's error text into the stream and exits 0, so
+// bytes that do not open with the PNG signature are a failed capture.
+static bool holds_no_png(py::handle stdout_value) {
+    static constexpr std::string_view kSignature{"\x89PNG\r\n\x1a\n", 8};
+    if (!PyBytes_CheckExact(stdout_value.ptr())) return false;
+    std::string_view data{PyBytes_AS_STRING(stdout_value.ptr()),
+                          static_cast<size_t>(PyBytes_GET_SIZE(stdout_value.ptr()))};
+    return !data.starts_with(kSignature);
+}
+
 static py::object execute_adb_screencap(const Args &a) {
     py::handle device_id = a[1];
     try {
         py::list command(py::make_tuple("adb", "-s", device_id, "exec-out", "screencap", "-p"));
         py::object result =
             a.global("subprocess"_n).attr("run"_n)(command, "capture_output"_a = true, "timeout"_a = 6);
-        if (equals(result.attr("returncode"_n), py::int_(0)) && truthy(result.attr("stdout"_n)))
-            return result.attr("stdout"_n);
+        if (equals(result.attr("returncode"_n), py::int_(0))) {
+            py::object output = result.attr("stdout"_n);
+            if (truthy(output) && !holds_no_png(output)) return output;
+        }
         raise(PyExc_Exception, "S4");
     } catch (py::error_already_set &e) {
         if (matches(e, a.global("subprocess"_n).attr("TimeoutExpired"_n).ptr())) raise_handling(e, "S5");
