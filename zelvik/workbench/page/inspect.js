@@ -144,6 +144,7 @@
   function showDetails(id, point) {
     const n = nodes[id];
     details.replaceChildren();
+    details.scrollTop = 0;
     const title = make("h2", "", "Element");
     if (point) title.appendChild(make("span", "point", " at (" + point[0] + ", " + point[1] + ")"));
     details.appendChild(title);
