@@ -2,7 +2,6 @@
 through chromedriver and selenium, on a virtual-device capture and on a
 hostile dump."""
 import html.parser
-import io
 import json
 import os
 import shutil
@@ -13,12 +12,12 @@ from pathlib import Path
 import pytest
 from PIL import Image
 
-from test_cli import ROOT, zelvik
+from test_cli import ROOT
+from test_snapshot import snapshot_file
 from zelvik.virtual import SERIAL
 from zelvik.workbench.cli import main
 from zelvik.workbench.commands import Capture
 from zelvik.workbench.page import inspector_page
-from zelvik.workbench.snapshot import Snapshot, snapshot_bytes
 
 for name in ("pellora", "zantho", "locate"):
     pytest.importorskip(f"zelvik.core.{name}")
@@ -47,11 +46,7 @@ def hostile_dump() -> str:
 
 
 def hostile_snapshot(path: Path) -> None:
-    picture = io.BytesIO()
-    Image.new("RGB", (400, 800), "white").save(picture, format="PNG")
-    geometry = {"width": 400, "height": 800, "ui_width": 400, "ui_height": 800, "orientation": "portrait",
-                "rotation": 0, "rotation_name": "natural", "coordinate_system": "normal", "aspect_ratio": 2.0}
-    path.write_bytes(snapshot_bytes(Snapshot("evil<script>", "<!--", geometry, picture.getvalue(), hostile_dump())))
+    snapshot_file(path, hostile_dump(), serial="evil<script>", taken="<!--")
 
 
 # --- without a browser: the page's data cannot leave its <script> -------------
@@ -186,15 +181,6 @@ def workbench(capsys, *argv) -> str:
     return capsys.readouterr().out
 
 
-@pytest.fixture(scope="module")
-def capture_dir(tmp_path_factory):
-    """A capture of the virtual device, through the CLI."""
-    cwd = tmp_path_factory.mktemp("capture")
-    run = zelvik("--virtual", "capture", "--out", "c", cwd=cwd)
-    assert run.returncode == 0, run.stderr
-    return cwd / "c"
-
-
 def load(driver, page: Path):
     driver.get(page.resolve().as_uri())
     assert driver.execute_script("return typeof window.zelvikInspector") == "object"
@@ -229,13 +215,13 @@ def shown(driver) -> dict:
 
 @needs_browser
 @pytest.mark.parametrize("point", POINTS)
-def test_a_click_shows_what_inspect_reports(browser, capture_dir, capsys, point):
-    load(browser, capture_dir / "inspect.html")
+def test_a_click_shows_what_inspect_reports(browser, virtual_capture, capsys, point):
+    load(browser, virtual_capture / "inspect.html")
     click_at(browser, *point)
     page = shown(browser)
     x, y = (int(v) for v in page["point"].strip(" at()").split(","))
     assert abs(x - point[0]) <= 5 and abs(y - point[1]) <= 5  # one CSS pixel is about three device pixels
-    report = workbench(capsys, "inspect", "--snapshot", str(capture_dir / "snapshot.zip"), "--at", f"{x},{y}")
+    report = workbench(capsys, "inspect", "--snapshot", str(virtual_capture / "snapshot.zip"), "--at", f"{x},{y}")
     assert f"  class        {page['attrs']['class']}\n" in report
     selectors = report.split("Selectors, best first\n")[1].split("\n\n")[0].splitlines()
     assert [f"  {i}. {t:<14} priority {p}  {s:<10} {code}  {matches}" for i, t, p, s, matches, code in
@@ -247,9 +233,9 @@ def test_a_click_shows_what_inspect_reports(browser, capture_dir, capsys, point)
 
 
 @needs_browser
-def test_pointer_outline_is_the_core_lookup(browser, capture_dir):
+def test_pointer_outline_is_the_core_lookup(browser, virtual_capture):
     """The page's lookup equals the workbench's over a grid and on every edge."""
-    shot = Capture.from_snapshot(str(capture_dir / "snapshot.zip"))
+    shot = Capture.from_snapshot(str(virtual_capture / "snapshot.zip"))
     order, stack = {}, [shot.hierarchy]
     while stack:
         element = stack.pop()
@@ -259,7 +245,7 @@ def test_pointer_outline_is_the_core_lookup(browser, capture_dir):
     for element in _all(shot.hierarchy):
         left, top, right, bottom = element["bounds"]
         points += [(left, top), (right, bottom), (left - 1, top), (right + 1, bottom), (left, bottom + 1)]
-    load(browser, capture_dir / "inspect.html")
+    load(browser, virtual_capture / "inspect.html")
     page = browser.execute_script("return arguments[0].map(p => zelvikInspector.elementAt(p[0], p[1]))", points)
     core = [None if (e := shot.element_at(x, y)) is None else order[id(e)] for x, y in points]
     assert page == core and len(set(core)) > 100
@@ -282,10 +268,10 @@ def _all(element):
 
 
 @needs_browser
-def test_tree_follows_the_selection_and_search_filters_it(browser, capture_dir):
+def test_tree_follows_the_selection_and_search_filters_it(browser, virtual_capture):
     from selenium.webdriver.common.by import By
 
-    load(browser, capture_dir / "inspect.html")
+    load(browser, virtual_capture / "inspect.html")
     click_at(browser, 1448, 2420)
     selected = browser.find_element(By.CSS_SELECTOR, "#tree .row.selected")
     assert selected.is_displayed() and "'Save'" in selected.text
@@ -330,9 +316,9 @@ def test_hostile_dump_is_shown_as_text(browser, tmp_path, capsys):
 
 
 @needs_browser
-def test_page_screenshot_is_kept(browser, capture_dir):
+def test_page_screenshot_is_kept(browser, virtual_capture):
     """The picture CI keeps as an artifact (path in the README)."""
-    load(browser, capture_dir / "inspect.html")
+    load(browser, virtual_capture / "inspect.html")
     click_at(browser, 1448, 2420)
     ARTIFACT.parent.mkdir(exist_ok=True)
     assert browser.save_screenshot(str(ARTIFACT))

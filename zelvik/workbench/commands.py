@@ -128,12 +128,21 @@ def element_under(shot: Capture, point: Tuple[int, int]) -> dict:
     return element
 
 
-def write_files(out: Path, files: Dict[str, bytes], force: bool) -> None:
-    """Writes the files into `out`; without `force` none of them may exist yet."""
+CAPTURE_FILES = ("screenshot.png", "hierarchy.json", "annotated.png", "snapshot.zip", "inspect.html")
+PAGE = "inspect.html"
+
+
+def refuse_existing(out: Path, names, force: bool) -> None:
+    """Without `force`, none of the files may exist yet: checked before the work."""
     if not force:
-        for name in files:
+        for name in names:
             if (out / name).exists():
                 raise UsageError(f"{out / name} exists (--force replaces it)")
+
+
+def write_files(out: Path, files: Dict[str, bytes], force: bool) -> None:
+    """Writes the files into `out`; without `force` none is written over."""
+    refuse_existing(out, files, force)
     try:
         out.mkdir(parents=True, exist_ok=True)
         for name, data in files.items():
@@ -150,13 +159,12 @@ def write_capture(shot: Capture, out_dir: str, point: Optional[Tuple[int, int]],
     the snapshot and the inspector page."""
     out = Path(out_dir)
     selected = shot.element_at(*point) if point else None
-    files = {"screenshot.png": shot.png,
-             "hierarchy.json": json.dumps({"device_id": shot.serial, "device_info": shot.geometry,
-                                           "hierarchy": shot.hierarchy}, ensure_ascii=False, indent=1).encode(),
-             "annotated.png": annotate(shot.png, shot.hierarchy, shot.geometry, selected, point),
-             "snapshot.zip": snapshot_bytes(shot.snapshot()),
-             "inspect.html": inspector_page(shot, point)}
-    write_files(out, files, force)
+    parts = (shot.png,
+             json.dumps({"device_id": shot.serial, "device_info": shot.geometry, "hierarchy": shot.hierarchy},
+                        ensure_ascii=False, indent=1).encode(),
+             annotate(shot.png, shot.hierarchy, shot.geometry, selected, point),
+             snapshot_bytes(shot.snapshot()), inspector_page(shot, point))
+    write_files(out, dict(zip(CAPTURE_FILES, parts)), force)
     width, height = shot.geometry.get("width"), shot.geometry.get("height")
     highlight = ""
     if point:
@@ -184,6 +192,7 @@ async def devices_command(args) -> int:
 
 
 async def capture_command(args) -> int:
+    refuse_existing(Path(args.out), CAPTURE_FILES, args.force)
     async with opened(args) as devices:
         write_capture(await capture(devices, devices.serial(args.device)), args.out, args.at, args.force)
     return 0
@@ -203,15 +212,16 @@ async def open_command(args) -> int:
     """The inspector page of a snapshot, with no device."""
     shot = Capture.from_snapshot(args.snapshot)
     out = Path(args.out) if args.out is not None else Path(args.snapshot).parent
-    write_files(out, {"inspect.html": inspector_page(shot, None)}, args.force)
-    print(f"page        {out / 'inspect.html'}  ({output.count_elements(shot.hierarchy)} elements of "
-          f"{shot.serial}, captured {shot.taken}; open in a browser: {(out / 'inspect.html').resolve().as_uri()})")
+    write_files(out, {PAGE: inspector_page(shot, None)}, args.force)
+    print(f"page        {out / PAGE}  ({output.count_elements(shot.hierarchy)} elements of "
+          f"{shot.serial}, captured {shot.taken}; open in a browser: {(out / PAGE).resolve().as_uri()})")
     return 0
 
 
 async def demo_command(args) -> int:
     """capture and inspect of one point of the virtual device, in one go."""
     args.virtual, args.device = True, None
+    refuse_existing(Path(args.out), CAPTURE_FILES, args.force)
     async with opened(args) as devices:
         shot = await capture(devices, devices.serial(None))
     print(inspect_report(shot, args.at))
