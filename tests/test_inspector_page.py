@@ -1,7 +1,9 @@
 """The inspector page (inspect.html) in a real browser: headless Chromium
 through chromedriver and selenium, on a virtual-device capture and on a
 hostile dump."""
+import ast
 import html.parser
+import importlib.util
 import json
 import os
 import shutil
@@ -17,7 +19,7 @@ from test_snapshot import snapshot_file
 from zelvik.virtual import SERIAL
 from zelvik.workbench.cli import main
 from zelvik.workbench.commands import Capture
-from zelvik.workbench.page import inspector_page
+from zelvik.workbench.page import inspector_page, page_data
 
 for name in ("pellora", "zantho", "locate"):
     pytest.importorskip(f"zelvik.core.{name}")
@@ -81,6 +83,22 @@ def test_page_data_stays_inside_its_script(tmp_path):
     assert [n["attrs"]["text"] for n in data["nodes"][2:]] == HOSTILE
     assert (data["serial"], data["time"], data["point"]) == ("evil<script>", "<!--", [10, 150])
     assert "http:" not in page and "https:" not in page  # nothing to fetch
+
+
+def test_xpaths_are_python_literals_that_select_the_element(tmp_path):
+    """On the hostile dump: each d.xpath("...") argument reads back as the
+    XPath, and lxml finds exactly that element with it in the dump."""
+    lxml = pytest.importorskip("lxml.etree")
+    hostile_snapshot(tmp_path / "snapshot.zip")
+    shot = Capture.from_snapshot(str(tmp_path / "snapshot.zip"))
+    dump = lxml.fromstring(shot.dump.encode("utf-8"))
+    nodes = page_data(shot, None)["nodes"]
+    elements = [dump, *dump.iter("node")]  # pre-order, as the page numbers them
+    assert len(elements) == len(nodes)
+    for element, node in zip(elements, nodes):
+        for kind in ("xpath", "full_xpath"):
+            xpath = ast.literal_eval(node[kind][len("d.xpath("):-1])
+            assert dump.getroottree().xpath(xpath) == [element], (xpath, node["attrs"]["text"])
 
 
 # --- in the browser -----------------------------------------------------------------
@@ -156,8 +174,8 @@ class Browser:
 
 
 needs_browser = pytest.mark.skipif(
-    not (os.path.exists(CHROMIUM) and os.access(CHROMEDRIVER, os.X_OK)),
-    reason="needs Debian's chromium and chromium-driver (apt-get install chromium chromium-driver)")
+    not (os.path.exists(CHROMIUM) and os.access(CHROMEDRIVER, os.X_OK) and importlib.util.find_spec("selenium")),
+    reason="needs Debian's chromium and chromium-driver (apt-get install chromium chromium-driver) and selenium")
 
 
 @pytest.fixture(scope="module")
