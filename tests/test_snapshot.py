@@ -142,6 +142,11 @@ def test_size_limits_hold_whatever_the_headers_say(tmp_path, monkeypatch):
     path.write_bytes(bytes(data))
     with pytest.raises(UsageError, match="larger than|damaged or foreign"):
         read_snapshot(str(path))
+    # The archive as a whole, before its directory is read.
+    monkeypatch.setattr(snapshot, "MAX_FILE", 2 << 20)
+    path.write_bytes(good() + b"\0" * (2 << 20))
+    with pytest.raises(UsageError, match=r"not a Zelvik snapshot \(it is larger than 2 MiB\)"):
+        read_snapshot(str(path))
 
 
 def test_other_members_are_never_extracted(tmp_path):

@@ -5,6 +5,7 @@ Reading never extracts anything: only the three known members are read,
 each into memory and within its size limit."""
 import io
 import json
+import os
 import xml.etree.ElementTree as ET
 import zipfile
 from dataclasses import dataclass
@@ -16,6 +17,7 @@ VERSION = 1
 MANIFEST, SCREENSHOT, DUMP = "snapshot.json", "screenshot.png", "hierarchy.xml"
 LIMITS = {MANIFEST: 1 << 20, SCREENSHOT: 64 << 20, DUMP: 64 << 20}
 MAX_MEMBERS = 64
+MAX_FILE = sum(LIMITS.values()) + (1 << 20)  # the archive itself, before its directory is read
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 GEOMETRY_SIZES = ("width", "height", "ui_width", "ui_height")
 
@@ -80,6 +82,8 @@ def read_snapshot(path: str) -> Snapshot:
     """The snapshot in the file `path`; UsageError when it is missing,
     damaged or not a snapshot."""
     try:
+        if os.path.getsize(path) > MAX_FILE:
+            raise Damaged(f"it is larger than {MAX_FILE >> 20} MiB")
         with zipfile.ZipFile(path) as z:
             if len(z.infolist()) > MAX_MEMBERS:
                 raise Damaged(f"it holds more than {MAX_MEMBERS} files")
