@@ -16,7 +16,6 @@ from PIL import Image
 
 from test_cli import ROOT
 from test_snapshot import snapshot_file
-from zelvik.virtual import SERIAL
 from zelvik.workbench.cli import main
 from zelvik.workbench.commands import Capture
 from zelvik.workbench.page import inspector_page, page_data

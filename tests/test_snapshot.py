@@ -10,7 +10,6 @@ import pytest
 from PIL import Image
 
 from test_cli import SAVE, no_adb, zelvik  # noqa: F401 (a fixture)
-from zelvik.virtual import SERIAL
 from zelvik.workbench import snapshot
 from zelvik.workbench.commands import Capture
 from zelvik.workbench.errors import UsageError, WorkbenchError
@@ -41,7 +40,7 @@ def test_capture_writes_a_snapshot_of_itself(virtual_capture):
         assert sorted(z.namelist()) == ["hierarchy.xml", "screenshot.png", "snapshot.json"]
     snap = read_snapshot(str(virtual_capture / "snapshot.zip"))
     record = json.loads((virtual_capture / "hierarchy.json").read_text(encoding="utf-8"))
-    assert snap.serial == SERIAL and snap.geometry == record["device_info"]
+    assert snap.serial == record["device_id"] and snap.geometry == record["device_info"]
     assert snap.png == (virtual_capture / "screenshot.png").read_bytes()
     assert datetime.datetime.fromisoformat(snap.time).tzinfo is not None
     # The raw dump, parsed again, is the captured tree.
@@ -57,7 +56,8 @@ def test_inspect_and_open_need_no_device(virtual_capture, tmp_path, no_adb):
     assert len(full) == 1 and offline.stdout.replace(full[0] + "\n", "") == live.stdout and offline.stderr == ""
     opened = zelvik("open", str(virtual_capture / "snapshot.zip"), "--out", "o", cwd=tmp_path, path=no_adb)
     assert opened.returncode == 0, opened.stderr
-    assert opened.stdout.startswith(f"page        o/inspect.html  (213 elements of {SERIAL}, captured ")
+    serial = json.loads((virtual_capture / "hierarchy.json").read_text(encoding="utf-8"))["device_id"]
+    assert opened.stdout.startswith(f"page        o/inspect.html  (213 elements of {serial}, captured ")
     # The same capture gives the same page, from the device or from the snapshot.
     assert (tmp_path / "o" / "inspect.html").read_bytes() == (virtual_capture / "inspect.html").read_bytes()
 
