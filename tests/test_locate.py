@@ -235,11 +235,13 @@ def test_values_are_quoted_for_xpath(text, literal):
     ('d(text="OK")', 2), ('d(text="ok")', 1), ('d(text=" OK")', 0),  # exact, case-sensitive, not stripped
     ('d(textContains="o")', 4), ('d(textContains="OK")', 4), ('d(textContains="Ok ")', 1),  # case-insensitive
     ('d(className="B", text="OK")', 1), ('d(resourceId="x:id/\\"q\\"")', 1), ('d(description="\\u4e2d")', 1),
-    ('d(text="")', 0), ('d(textContains="")', 5), ('d(resourceId="nope")', 0), ('d.click(5, 5)', 1),
+    ('d(text="")', 0), ('d(textContains="")', 6), ('d(resourceId="nope")', 0), ('d.click(5, 5)', 1),
+    ('d(text="\\x4fK")', 2), ('d(text="\\117K")', 2), ('d(text="\\U0000004fK")', 2), ('d(text="O\\\nK")', 2),
+    ('d(text="\\q")', 1),  # not an escape: the backslash stays
 ])
 def test_counts_of_queries(code, count):
     tree = tree_of({"text": "OK", "class": "A"}, {"text": "OK", "class": "B"}, {"text": "ok"}, {"text": "Ok there"},
-                   {"resource_id": 'x:id/"q"', "content_desc": "中", "text": "x"}, text="OK")
+                   {"resource_id": 'x:id/"q"', "content_desc": "中", "text": "x"}, {"text": "\\q"}, text="OK")
     kind = "coordinate" if code.startswith("d.click") else "text"
     assert locate.count_matches(tree, {"type": kind, "code": code}) == count
 

@@ -40,86 +40,95 @@ int hex_digit(char32_t c) {
     return -1;
 }
 
-// Reads a double-quoted Python string literal at code[at] into `out`, as
-// the interpreter decodes it; false when there is none.
-bool read_literal(std::u32string_view code, std::size_t &at, std::u32string &out) {
-    if (at >= code.size() || code[at] != U'"') return false;
-    for (++at; at < code.size(); ++at) {
-        char32_t c = code[at];
-        if (c == U'"') {
-            ++at;
-            return true;
-        }
-        if (c == U'\n' || c == U'\r') return false;
-        if (c != U'\\') {
-            out += c;
-            continue;
-        }
-        if (++at >= code.size()) return false;
-        c = code[at];
-        std::size_t digits = 0;
-        switch (c) {
-            case U'\n': break;  // a continued line
-            case U'\\': case U'\'': case U'"': out += c; break;
-            case U'a': out += U'\a'; break;
-            case U'b': out += U'\b'; break;
-            case U'f': out += U'\f'; break;
-            case U'n': out += U'\n'; break;
-            case U'r': out += U'\r'; break;
-            case U't': out += U'\t'; break;
-            case U'v': out += U'\v'; break;
-            case U'x': digits = 2; break;
-            case U'u': digits = 4; break;
-            case U'U': digits = 8; break;
-            default:
-                if (c >= U'0' && c <= U'7') {  // up to three octal digits
-                    char32_t v = 0;
-                    for (int n = 0; n < 3 && at < code.size() && code[at] >= U'0' && code[at] <= U'7'; ++n, ++at)
-                        v = v * 8 + (code[at] - U'0');
-                    --at;
-                    out += v;
-                } else {  // not an escape: the backslash stays
-                    out += U'\\';
-                    out += c;
-                }
-        }
-        if (digits) {
-            char32_t v = 0;
-            for (std::size_t n = 0; n < digits; ++n) {
-                const int d = ++at < code.size() ? hex_digit(code[at]) : -1;
-                if (d < 0) return false;
-                v = v * 16 + (char32_t)d;
+// Decodes the escape at code[at] (just after its backslash) onto `out`, as
+// the interpreter decodes it, leaving `at` on its last character; false
+// when it cannot be read.
+bool read_escape(std::u32string_view code, std::size_t &at, std::u32string &out) {
+    const char32_t c = code[at];
+    std::size_t digits = 0;
+    switch (c) {
+        case U'\n': return true;  // a continued line
+        case U'\\': case U'\'': case U'"': out += c; return true;
+        case U'a': out += U'\a'; return true;
+        case U'b': out += U'\b'; return true;
+        case U'f': out += U'\f'; return true;
+        case U'n': out += U'\n'; return true;
+        case U'r': out += U'\r'; return true;
+        case U't': out += U'\t'; return true;
+        case U'v': out += U'\v'; return true;
+        case U'x': digits = 2; break;
+        case U'u': digits = 4; break;
+        case U'U': digits = 8; break;
+        default:
+            if (c >= U'0' && c <= U'7') {  // up to three octal digits
+                char32_t v = 0;
+                for (int n = 0; n < 3 && at < code.size() && code[at] >= U'0' && code[at] <= U'7'; ++n, ++at)
+                    v = v * 8 + (code[at] - U'0');
+                --at;
+                out += v;
+            } else {  // not an escape: the backslash stays
+                out += U'\\';
+                out += c;
             }
-            if (v > 0x10FFFF) return false;
-            out += v;
+            return true;
+    }
+    char32_t v = 0;
+    for (std::size_t n = 0; n < digits; ++n) {
+        const int d = ++at < code.size() ? hex_digit(code[at]) : -1;
+        if (d < 0) return false;
+        v = v * 16 + (char32_t)d;
+    }
+    if (v > 0x10FFFF) return false;
+    out += v;
+    return true;
+}
+
+// Reads the double-quoted Python string literal at code[at] (of the str
+// `source`); an empty object when there is none. A literal without escapes
+// is its characters, taken as they are.
+py::object read_literal(py::handle source, std::u32string_view code, std::size_t &at) {
+    if (at >= code.size() || code[at] != U'"') return py::object();
+    const std::size_t start = ++at;
+    std::u32string decoded;
+    bool escapes = false;
+    for (; at < code.size(); ++at) {
+        const char32_t c = code[at];
+        if (c == U'"') break;
+        if (c == U'\n' || c == U'\r') return py::object();
+        if (c == U'\\') {
+            if (!escapes) decoded.assign(code.substr(start, at - start));
+            escapes = true;
+            if (++at >= code.size() || !read_escape(code, at, decoded)) return py::object();
+        } else if (escapes) {
+            decoded += c;
         }
     }
-    return false;
+    if (at >= code.size()) return py::object();
+    PyObject *s = escapes ? PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, decoded.data(), (Py_ssize_t)decoded.size())
+                          : PyUnicode_Substring(source.ptr(), (Py_ssize_t)start, (Py_ssize_t)at);
+    if (!s) throw py::error_already_set();
+    ++at;
+    return py::reinterpret_steal<py::object>(s);
 }
 
 struct Keyword {
-    std::u32string name;
+    std::u32string_view name;  // a view of the code's characters
     py::object value;
 };
 
-// The keywords of `d(name="literal", name="literal")`, in order; empty when
-// the code is not such a call.
-std::vector<Keyword> read_call(py::handle code) {
-    const std::u32string text = code_points(code);
-    const std::u32string_view c(text);
+// The keywords of `d(name="literal", name="literal")`, in order, read from
+// `text` (the code points of `code`); empty when the code is not such a call.
+std::vector<Keyword> read_call(py::handle code, std::u32string_view c) {
     std::vector<Keyword> keywords;
     if (c.substr(0, 2) != U"d(") return {};
     for (std::size_t at = 2;;) {
         const std::size_t equals_sign = c.find(U'=', at);
         if (equals_sign == c.npos) return {};
-        Keyword keyword{std::u32string(c.substr(at, equals_sign - at)), py::object()};
+        const std::u32string_view name = c.substr(at, equals_sign - at);
         at = equals_sign + 1;
-        std::u32string value;
-        if (!read_literal(c, at, value)) return {};
-        PyObject *s = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, value.data(), (Py_ssize_t)value.size());
-        if (!s) throw py::error_already_set();
-        keyword.value = py::reinterpret_steal<py::object>(s);
-        keywords.push_back(std::move(keyword));
+        py::object value = read_literal(code, c, at);
+        if (!value) return {};
+        keywords.push_back({name, std::move(value)});
         if (c.substr(at) == U")") return keywords;
         if (c.substr(at, 2) != U", ") return {};
         at += 2;
@@ -152,7 +161,8 @@ std::size_t count_matches(Index &index, py::handle selector) {
         known = known || equals(type, t);
     if (!known) raise(PyExc_ValueError, "unknown selector type " + std::string(py::repr(type)).substr(0, 200));
 
-    const std::vector<Keyword> keywords = read_call(code);
+    const std::u32string text = code_points(code);
+    const std::vector<Keyword> keywords = read_call(code, text);
     if (keywords.size() == 1 && keywords[0].name == U"textContains")
         return index.containing_text(keywords[0].value);
     Key key{};
