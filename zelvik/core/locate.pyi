@@ -28,13 +28,14 @@ class TreeIndex:
         device's UiSelector rules: ``resourceId``, ``text``,
         ``description`` and ``className`` (alone, or two combined) equal
         the element's attribute exactly; ``textContains`` is contained in
-        the element's text, both lower-cased. The value is read from the
-        record's ``code`` (``CodeGenerator`` inserts it verbatim, the text
-        stripped), so a text selector of an element whose text has blanks
-        around it counts 0. The top record (``<hierarchy>``) is not a node
-        of the device and is never counted. A ``coordinate`` record counts
-        1. ValueError for an unknown ``type`` or a ``code`` not of its
-        type's form; TypeError when ``type`` or ``code`` is not a str.
+        the element's text, both lower-cased. The query is read from the
+        record's ``code``, a call ``d(name="literal", ...)`` whose string
+        literals are decoded as Python decodes them; the text there is the
+        stripped one, so a text selector of an element whose text has
+        blanks around it counts 0. The top record (``<hierarchy>``) is not
+        a node of the device and is never counted. A ``coordinate`` record
+        counts 1. ValueError for an unknown ``type`` or a ``code`` that is
+        not such a query; TypeError when ``type`` or ``code`` is not a str.
         """
     def xpath_for(self, element: dict, kind: str = "relative") -> str:
         """生成元素的XPath

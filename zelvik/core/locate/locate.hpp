@@ -75,6 +75,7 @@ private:
     void walk(py::handle record, std::uint32_t parent, std::uint32_t position);
     std::uint32_t intern(py::handle value, Attr attr);
     void check_live() const;
+    std::optional<std::vector<std::uint32_t>> equal_candidates(py::handle element);
 
     py::object tree_;
     py::list records_;  // pre-order; keeps every record alive

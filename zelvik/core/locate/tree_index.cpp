@@ -180,39 +180,39 @@ static bool dicts_equal(py::handle a, py::handle b) {
     return truthy(py::reinterpret_steal<py::object>(r));
 }
 
-std::uint32_t Index::find(py::handle element) {
-    check_live();
-    if (auto it = ordinal_.find(element.ptr()); it != ordinal_.end()) return it->second;
-    // A record equal to the element holds values equal to the element's at
-    // the four attribute keys. When every record's values are exact strs and
-    // so are the element's (or they are absent), those are the same texts,
-    // so only the records holding the element's value ids can be equal, in
-    // the same pre-order.
+// A record equal to the element holds values equal to the element's at the
+// four attribute keys. When every record's values are exact strs and so are
+// the element's (or they are absent), those are the same texts, so only the
+// records holding the element's value ids can be equal, in the same
+// pre-order. Those ordinals, or nullopt when this does not apply.
+std::optional<std::vector<std::uint32_t>> Index::equal_candidates(py::handle element) {
+    if (!all_exact_) return std::nullopt;
     Key key{};
-    bool narrowed = all_exact_;
-    for (unsigned a = 0; a < kAttrs && narrowed; ++a) {
+    for (unsigned a = 0; a < kAttrs; ++a) {
         PyObject *v = PyDict_GetItemWithError(element.ptr(), key_name(Attr(a)).ptr());
         if (!v && PyErr_Occurred()) throw py::error_already_set();
         if (!v) continue;
-        if (!PyUnicode_CheckExact(v)) {
-            narrowed = false;
-        } else if (auto id = id_of(v)) {
-            key[a] = *id;
-        } else {
-            raise(PyExc_ValueError, "the element is not in the tree");
-        }
+        if (!PyUnicode_CheckExact(v)) return std::nullopt;
+        auto id = id_of(v);
+        if (!id) return std::vector<std::uint32_t>();  // no record holds that text
+        key[a] = *id;
     }
-    if (narrowed) {
-        const std::vector<std::uint32_t> candidates = holding((1u << kAttrs) - 1, key);
-        for (std::uint32_t i : candidates) {
-            check_live();
-            if (dicts_equal(PyList_GET_ITEM(records_.ptr(), i), element)) return i;
-        }
+    return holding((1u << kAttrs) - 1, key);
+}
+
+std::uint32_t Index::find(py::handle element) {
+    check_live();
+    if (auto it = ordinal_.find(element.ptr()); it != ordinal_.end()) return it->second;
+    auto equal_to_element = [&](std::uint32_t i) {
+        check_live();
+        return dicts_equal(PyList_GET_ITEM(records_.ptr(), i), element);
+    };
+    if (auto candidates = equal_candidates(element)) {
+        for (std::uint32_t i : *candidates)
+            if (equal_to_element(i)) return i;
     } else {
-        for (std::uint32_t i = 0; i < nodes_.size(); ++i) {
-            check_live();
-            if (dicts_equal(PyList_GET_ITEM(records_.ptr(), i), element)) return i;
-        }
+        for (std::uint32_t i = 0; i < nodes_.size(); ++i)
+            if (equal_to_element(i)) return i;
     }
     raise(PyExc_ValueError, "the element is not in the tree");
 }
