@@ -103,7 +103,9 @@ def test_capture_writes_the_three_files(tmp_path):
         f"screenshot  shots/screenshot.png  (1600x2560)",
         f"elements    shots/hierarchy.json  (213 elements)",
         f"annotated   shots/annotated.png  (element bounds; ({SAVE[0]}, {SAVE[1]}): "
-        "android.widget.Button  'Save'  android:id/button1)"]
+        "android.widget.Button  'Save'  android:id/button1)",
+        "snapshot    shots/snapshot.zip  (reopen with: zelvik open shots/snapshot.zip)",
+        f"page        shots/inspect.html  (open in a browser: {(out / 'inspect.html').as_uri()})"]
     shot = Image.open(out / "screenshot.png").convert("RGB")
     annotated = Image.open(out / "annotated.png").convert("RGB")
     assert shot.size == annotated.size == (1600, 2560)
@@ -142,10 +144,10 @@ def test_demo_shows_the_element_and_writes_the_files(tmp_path):
     assert run.returncode == 0, run.stderr
     serial = serial_of(run)
     assert f"Element at ({SAVE[0]}, {SAVE[1]}) on {serial}" in run.stdout
-    assert '1. resource_id    priority 1  high       d(resourceId="android:id/button1")' in run.stdout
+    assert '1. resource_id    priority 1  high       d(resourceId="android:id/button1")  1 match' in run.stdout
     assert f"Capture of {serial} written:" in run.stdout
     assert sorted(p.name for p in (tmp_path / "zelvik-capture").iterdir()) == [
-        "annotated.png", "hierarchy.json", "screenshot.png"]
+        "annotated.png", "hierarchy.json", "inspect.html", "screenshot.png", "snapshot.zip"]
 
 
 def test_script_records_the_actions_and_exports_the_session(tmp_path):

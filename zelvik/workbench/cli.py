@@ -51,13 +51,23 @@ def parser() -> argparse.ArgumentParser:
         return p
 
     command("devices", commands.devices_command, "list the devices", parents=(common,))
+    force = argparse.ArgumentParser(add_help=False)
+    force.add_argument("--force", action="store_true", help="replace files that exist already")
     p = command("capture", commands.capture_command,
-                "capture screen and UI hierarchy: screenshot, element tree (JSON), annotated screenshot")
+                "capture screen and UI hierarchy: screenshot, element tree (JSON), annotated screenshot, "
+                "snapshot (zip) and inspector page (HTML)", parents=(common, device, force))
     p.add_argument("--out", metavar="DIR", default="zelvik-capture", help="directory for the files (default: %(default)s)")
     p.add_argument("--at", metavar="X,Y", type=point, help="highlight the element under this point")
     p = command("inspect", commands.inspect_command,
-                "the element under a point: its path, ranked selectors and generated code")
+                "the element under a point: its path, ranked selectors with their match counts, XPath "
+                "and generated code")
     p.add_argument("--at", metavar="X,Y", type=point, required=True, help="screen point")
+    p.add_argument("--snapshot", metavar="FILE", help="inspect this snapshot (snapshot.zip) instead of a device")
+    p.add_argument("--full-xpath", action="store_true", help="also give the full XPath from the root")
+    p = command("open", commands.open_command, "write the inspector page (inspect.html) of a snapshot, no device needed",
+                parents=(force,))
+    p.add_argument("snapshot", metavar="SNAPSHOT.zip", help="a snapshot written by capture")
+    p.add_argument("--out", metavar="DIR", help="directory for inspect.html (default: the snapshot's)")
     p = command("script", commands.script_command,
                 "record the actions of a JSON file into a session and print the replay script")
     p.add_argument("actions", metavar="ACTIONS.json", help="the actions (see README)")
@@ -66,7 +76,7 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("range", metavar="RANGE", help="an address, a range A.B.C.D-A.B.C.E or a network A.B.C.D/N")
     p.add_argument("--port", type=port, default=5555, help="TCP port (default: %(default)s)")
     p = command("demo", commands.demo_command,
-                "capture and inspect one point of the virtual device, and write the capture files", parents=())
+                "capture and inspect one point of the virtual device, and write the capture files", parents=(force,))
     p.add_argument("--out", metavar="DIR", default="zelvik-capture", help="directory for the files (default: %(default)s)")
     p.add_argument("--at", metavar="X,Y", type=point, default=DEMO_POINT,
                    help="screen point (default: %d,%d, the Save button)" % DEMO_POINT)

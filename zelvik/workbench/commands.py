@@ -4,18 +4,23 @@ import asyncio
 import base64
 import concurrent.futures
 import contextlib
+import datetime
+import functools
 import json
 import sys
 import time
 from pathlib import Path
-from typing import Optional, Tuple
+from typing import Dict, Optional, Tuple
 
 from . import output
 from .actions import load_actions
 from .annotate import annotate
+from .checks import Checker
 from .devices import Devices
 from .errors import UsageError, WorkbenchError, core
+from .page import inspector_page
 from .progress import Counter, waiting
+from .snapshot import Snapshot, parse_dump, read_snapshot, snapshot_bytes
 
 # What the capture error codes say: readiness, screenshot, hierarchy.
 CAPTURE_STEPS = {"E": "the device is not ready", "S": "the screenshot failed", "H": "the UI hierarchy dump failed"}
@@ -32,23 +37,72 @@ async def opened(args):
         await devices.close()
 
 
-class Capture:
-    """One capture of a device, and the element lookups on it."""
+class DumpTap:
+    """Stands in for a connection object in the hierarchy dump: passes the
+    dump on to the device and keeps its text."""
 
-    def __init__(self, analyzer, result: dict):
+    def __init__(self, ostrel):
+        self._ostrel = ostrel
+        self.text: Optional[str] = None
+
+    @property
+    def device(self):
+        return self
+
+    def dump_hierarchy(self):
+        self.text = self._ostrel.device.dump_hierarchy()
+        return self.text
+
+
+def recording_analyzer(manager):
+    """A UIAnalyzer that keeps the raw dump text of its last capture as `dump`."""
+
+    class RecordingAnalyzer(core("pellora").UIAnalyzer):
+        dump: Optional[str] = None
+
+        async def _get_ui_hierarchy(self, ostrel):
+            tap = DumpTap(ostrel)
+            try:
+                return await super()._get_ui_hierarchy(tap)
+            finally:
+                self.dump = tap.text
+
+    return RecordingAnalyzer(manager)
+
+
+class Capture:
+    """One capture of a device (or a snapshot of one), and the element
+    lookups on it."""
+
+    def __init__(self, analyzer, serial: str, png: bytes, hierarchy: dict, geometry: dict, dump: str, taken: str):
         self.analyzer = analyzer
-        self.serial = result["device_id"]
-        self.png = base64.b64decode(result["screenshot"])
-        self.hierarchy = result["hierarchy"]
-        self.geometry = result["device_info"]
+        self.serial, self.png, self.hierarchy, self.geometry = serial, png, hierarchy, geometry
+        self.dump, self.taken = dump, taken
+
+    @classmethod
+    def from_snapshot(cls, path: str) -> "Capture":
+        snap = read_snapshot(path)
+        analyzer = core("pellora").UIAnalyzer(None)
+        return cls(analyzer, snap.serial, snap.png, parse_dump(analyzer, snap.dump, path), snap.geometry,
+                   snap.dump, snap.time)
+
+    def snapshot(self) -> Snapshot:
+        return Snapshot(self.serial, self.taken, self.geometry, self.png, self.dump)
+
+    @functools.cached_property
+    def checker(self) -> Checker:
+        return Checker(self.hierarchy)
 
     def element_at(self, x: int, y: int) -> Optional[dict]:
         """The element under (x, y). A dump's root (<hierarchy>) has no bounds,
         so the search also starts at each window, top-most first."""
-        for top in (self.hierarchy, *self.hierarchy.get("children", [])):
-            found = self.analyzer.find_element_at_position(top, x, y)
-            if found is not None:
-                return found
+        try:
+            for top in (self.hierarchy, *self.hierarchy.get("children", [])):
+                found = self.analyzer.find_element_at_position(top, x, y)
+                if found is not None:
+                    return found
+        except ValueError as e:  # bounds of other than four numbers
+            raise WorkbenchError(f"cannot search the element tree of {self.serial}: {e}") from None
         return None
 
     def path_to(self, element: dict):
@@ -56,13 +110,15 @@ class Capture:
 
 
 async def capture(devices: Devices, serial: str) -> Capture:
-    analyzer = core("pellora").UIAnalyzer(devices.manager)
+    analyzer = recording_analyzer(devices.manager)
     result = await waiting(analyzer.capture_with_hierarchy(serial), f"capturing {serial}")
     if not result["success"]:
         error = result["error"]
         step = CAPTURE_STEPS.get(error[:1], "it stopped")
         raise WorkbenchError(f"capture of {serial} failed: {step} ({error})")
-    return Capture(analyzer, result)
+    taken = datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")
+    return Capture(analyzer, result["device_id"], base64.b64decode(result["screenshot"]), result["hierarchy"],
+                   result["device_info"], analyzer.dump, taken)
 
 
 def element_under(shot: Capture, point: Tuple[int, int]) -> dict:
@@ -72,20 +128,43 @@ def element_under(shot: Capture, point: Tuple[int, int]) -> dict:
     return element
 
 
-def write_capture(shot: Capture, out_dir: str, point: Optional[Tuple[int, int]]) -> None:
-    """Writes the screenshot, the element tree and the annotated screenshot."""
-    out = Path(out_dir)
-    selected = shot.element_at(*point) if point else None
+CAPTURE_FILES = ("screenshot.png", "hierarchy.json", "annotated.png", "snapshot.zip", "inspect.html")
+PAGE = "inspect.html"
+
+
+def refuse_existing(out: Path, names, force: bool) -> None:
+    """Without `force`, none of the files may exist yet: checked before the work."""
+    if not force:
+        for name in names:
+            if (out / name).exists():
+                raise UsageError(f"{out / name} exists (--force replaces it)")
+
+
+def write_files(out: Path, files: Dict[str, bytes], force: bool) -> None:
+    """Writes the files into `out`; without `force` none is written over."""
+    refuse_existing(out, files, force)
     try:
         out.mkdir(parents=True, exist_ok=True)
-        files = {"screenshot.png": shot.png,
-                 "hierarchy.json": json.dumps({"device_id": shot.serial, "device_info": shot.geometry,
-                                               "hierarchy": shot.hierarchy}, ensure_ascii=False, indent=1).encode(),
-                 "annotated.png": annotate(shot.png, shot.hierarchy, shot.geometry, selected, point)}
         for name, data in files.items():
-            (out / name).write_bytes(data)
+            with open(out / name, "wb" if force else "xb") as f:
+                f.write(data)
+    except FileExistsError as e:
+        raise UsageError(f"{e.filename} exists (--force replaces it)") from None
     except OSError as e:
         raise WorkbenchError(f"cannot write to {out}: {e.strerror or e}") from e
+
+
+def write_capture(shot: Capture, out_dir: str, point: Optional[Tuple[int, int]], force: bool) -> None:
+    """Writes the screenshot, the element tree, the annotated screenshot,
+    the snapshot and the inspector page."""
+    out = Path(out_dir)
+    selected = shot.element_at(*point) if point else None
+    parts = (shot.png,
+             json.dumps({"device_id": shot.serial, "device_info": shot.geometry, "hierarchy": shot.hierarchy},
+                        ensure_ascii=False, indent=1).encode(),
+             annotate(shot.png, shot.hierarchy, shot.geometry, selected, point),
+             snapshot_bytes(shot.snapshot()), inspector_page(shot, point))
+    write_files(out, dict(zip(CAPTURE_FILES, parts)), force)
     width, height = shot.geometry.get("width"), shot.geometry.get("height")
     highlight = ""
     if point:
@@ -94,12 +173,14 @@ def write_capture(shot: Capture, out_dir: str, point: Optional[Tuple[int, int]])
     print(f"screenshot  {out / 'screenshot.png'}  ({width}x{height})")
     print(f"elements    {out / 'hierarchy.json'}  ({output.count_elements(shot.hierarchy)} elements)")
     print(f"annotated   {out / 'annotated.png'}  (element bounds{highlight})")
+    print(f"snapshot    {out / 'snapshot.zip'}  (reopen with: zelvik open {out / 'snapshot.zip'})")
+    print(f"page        {out / 'inspect.html'}  (open in a browser: {(out / 'inspect.html').resolve().as_uri()})")
 
 
-def inspect_report(shot: Capture, point: Tuple[int, int]) -> str:
+def inspect_report(shot: Capture, point: Tuple[int, int], full_xpath: bool = False) -> str:
     element = element_under(shot, point)
-    code = core("zantho").CodeGenerator().generate_element_code(element)
-    return output.element_report(shot.serial, *point, element, shot.path_to(element), code)
+    return output.element_report(shot.serial, *point, element, shot.path_to(element), shot.checker.check(element),
+                                 full_xpath)
 
 
 # --- the commands -----------------------------------------------------------------
@@ -111,25 +192,41 @@ async def devices_command(args) -> int:
 
 
 async def capture_command(args) -> int:
+    refuse_existing(Path(args.out), CAPTURE_FILES, args.force)
     async with opened(args) as devices:
-        write_capture(await capture(devices, devices.serial(args.device)), args.out, args.at)
+        write_capture(await capture(devices, devices.serial(args.device)), args.out, args.at, args.force)
     return 0
 
 
 async def inspect_command(args) -> int:
-    async with opened(args) as devices:
-        print(inspect_report(await capture(devices, devices.serial(args.device)), args.at))
+    if args.snapshot is not None:
+        shot = Capture.from_snapshot(args.snapshot)
+    else:
+        async with opened(args) as devices:
+            shot = await capture(devices, devices.serial(args.device))
+    print(inspect_report(shot, args.at, args.full_xpath))
+    return 0
+
+
+async def open_command(args) -> int:
+    """The inspector page of a snapshot, with no device."""
+    shot = Capture.from_snapshot(args.snapshot)
+    out = Path(args.out) if args.out is not None else Path(args.snapshot).parent
+    write_files(out, {PAGE: inspector_page(shot, None)}, args.force)
+    print(f"page        {out / PAGE}  ({output.count_elements(shot.hierarchy)} elements of "
+          f"{shot.serial}, captured {shot.taken}; open in a browser: {(out / PAGE).resolve().as_uri()})")
     return 0
 
 
 async def demo_command(args) -> int:
     """capture and inspect of one point of the virtual device, in one go."""
     args.virtual, args.device = True, None
+    refuse_existing(Path(args.out), CAPTURE_FILES, args.force)
     async with opened(args) as devices:
         shot = await capture(devices, devices.serial(None))
-        print(inspect_report(shot, args.at))
-        print(f"\nCapture of {shot.serial} written:")
-        write_capture(shot, args.out, args.at)
+    print(inspect_report(shot, args.at))
+    print(f"\nCapture of {shot.serial} written:")
+    write_capture(shot, args.out, args.at, args.force)
     return 0
 
 

@@ -1,5 +1,8 @@
 """Text output of the workbench: tables and element reports."""
+import json
 from typing import Iterable, List, Sequence
+
+from .checks import ElementChecks
 
 DEVICE_COLUMNS = ("serial", "model", "brand", "version", "sdk", "resolution", "status")
 STATES = ("clickable", "long_clickable", "checkable", "checked", "enabled", "focusable", "focused",
@@ -45,8 +48,22 @@ def _section(title: str, lines: Iterable[str]) -> str:
     return "\n".join([title, *(f"  {line}" for line in lines)])
 
 
-def element_report(serial: str, x: int, y: int, element: dict, path: List[dict], code: dict) -> str:
-    """The inspect report: the element, its path, selectors, generated code."""
+def matches(count: int) -> str:
+    """A selector's match count on the captured tree; more than one is flagged."""
+    if count == 1:
+        return "1 match"
+    return f"! matches {count} elements" if count > 1 else "! matches no element"
+
+
+def xpath_code(xpath: str) -> str:
+    return f"d.xpath({json.dumps(xpath, ensure_ascii=False)})"
+
+
+def element_report(serial: str, x: int, y: int, element: dict, path: List[dict], checks: ElementChecks,
+                   full_xpath: bool = False) -> str:
+    """The inspect report: the element, its path, selectors with their match
+    counts, XPaths, generated code."""
+    code = checks.code
     states = [s for s in STATES if element.get(s) is True]
     fields = [("class", element.get("class", "")), ("text", element.get("text", "")),
               ("resource id", element.get("resource_id", "")), ("content desc", element.get("content_desc", "")),
@@ -58,8 +75,12 @@ def element_report(serial: str, x: int, y: int, element: dict, path: List[dict],
         + (f"  {level['resource_id']}" if level.get("resource_id") else "")
         for depth, level in enumerate(path))))
     parts.append(_section("Selectors, best first", (
-        f"{i}. {s['type']:<14} priority {s['priority']}  {s['stability']:<10} {s['code']}"
-        for i, s in enumerate(code["selectors"], 1))))
+        f"{i}. {s['type']:<14} priority {s['priority']}  {s['stability']:<10} {s['code']}  {matches(n)}"
+        for i, (s, n) in enumerate(zip(code["selectors"], checks.matches), 1))))
+    xpaths = [f"relative  {xpath_code(checks.xpath)}"]
+    if full_xpath:
+        xpaths.append(f"full      {xpath_code(checks.full_xpath)}")
+    parts.append(_section("XPath", xpaths))
     parts.append(_section("Operations", [", ".join(op["type"] for op in code["operations"])]))
     parts.append("Code\n" + code["full_code"])
     return "\n\n".join(parts)
