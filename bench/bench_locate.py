@@ -37,21 +37,19 @@ def query(code):
     return {k.arg: ast.literal_eval(k.value) for k in call.keywords}
 
 
-def matches(record, q):
-    for key, value in q.items():
-        if key == "textContains":
-            if value.lower() not in record["text"].lower():
-                return False
-        elif record[ATTRS[key]] != value:
-            return False
-    return True
-
-
 def naive_count(records, selector):
+    """Every element compared with the query."""
     if selector["type"] == "coordinate":
         return 1
-    q = query(selector["code"])
-    return sum(1 for r in records if matches(r, q))
+    q = [(ATTRS.get(k, k), v) for k, v in query(selector["code"]).items()]
+    if q[0][0] == "textContains":
+        needle = q[0][1].lower()
+        return sum(needle in r["text"].lower() for r in records)
+    if len(q) == 1:
+        (k, v), = q
+        return sum(r[k] == v for r in records)
+    (k1, v1), (k2, v2) = q
+    return sum(r[k1] == v1 and r[k2] == v2 for r in records)
 
 
 class PlainIndex:

@@ -68,8 +68,12 @@ public:
     // Ordinal of `element`: the record itself, else the first equal one in pre-order.
     std::uint32_t find(py::handle element);
 
-    // Memo of the shortest position-free XPath of each element ("" if none).
-    std::vector<std::optional<std::u32string>> unique_xpath;
+    // Memo of the shortest position-free XPath of each element ("" if
+    // none), for the dump text and for uiautomator2's page source.
+    std::array<std::vector<std::optional<std::u32string>>, 2> unique_xpath;
+    // Whether the value holds a character that uiautomator2's page source
+    // removes (U+200B to U+200F, U+FEFF).
+    bool has_invisible(std::uint32_t id);
 
 private:
     void walk(py::handle record, std::uint32_t parent, std::uint32_t position);
@@ -96,6 +100,7 @@ private:
         std::uint32_t last = 0;  // the last text id counted
     };
     std::unordered_map<std::size_t, std::unordered_map<std::u32string_view, Window>> windows_;
+    std::vector<signed char> invisible_;  // per value id: -1 not known yet
     bool all_exact_ = true;  // every value read was an exact str
     bool cleared_ = false;
 };
