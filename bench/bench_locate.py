@@ -75,18 +75,21 @@ class PlainIndex:
         return self.by[keys][tuple(q[k] for k in keys)]
 
 
-def tree_of(rows):
-    dump, _ = make_dump(rows)
+def parsed(dump):
+    """The tree of records as a capture builds it, and its records in pre-order."""
     tree = pellora.UIAnalyzer(None)._parse_xml_node(ET.fromstring(dump))
     records = []
+    pending = [tree]
+    while pending:
+        record = pending.pop()
+        records.append(record)
+        pending.extend(reversed(record["children"]))
+    return tree, records
 
-    def walk(r):
-        records.append(r)
-        for c in r["children"]:
-            walk(c)
 
-    walk(tree)
-    return dump, tree, records
+def tree_of(rows):
+    dump, _ = make_dump(rows)
+    return (dump, *parsed(dump))
 
 
 def selectors_of(records):

@@ -4,7 +4,6 @@ import gc
 import pathlib
 import sys
 import weakref
-import xml.etree.ElementTree as ET
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -14,31 +13,23 @@ etree = pytest.importorskip("lxml.etree")
 u2 = pytest.importorskip("uiautomator2")
 locate = pytest.importorskip("zelvik.core.locate")
 from uiautomator2.xpath import PageSource  # noqa: E402
-from zelvik.core import pellora, zantho  # noqa: E402
+from zelvik.core import zantho  # noqa: E402
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "bench"))
+from bench_locate import parsed  # noqa: E402
 from bench_pellora import make_dump  # noqa: E402
 
-ANALYZER = pellora.UIAnalyzer(None)
 GENERATOR = zantho.CodeGenerator()
 
 
 def parse(dump):
-    """The tree of records as a capture builds it, the lxml document, both in pre-order."""
-    tree = ANALYZER._parse_xml_node(ET.fromstring(dump))
+    """The tree of records, the lxml document and uiautomator2's page source (what
+    d.xpath() evaluates on), the records and the document's elements in pre-order."""
+    tree, records = parsed(dump)
     doc = etree.fromstring(dump.encode("utf-8"))
-
-    records = []
-
-    def walk(r):
-        records.append(r)
-        for c in r["children"]:
-            walk(c)
-
-    walk(tree)
     elements = list(doc.iter())
     assert len(elements) == len(records)
-    return tree, (doc, PageSource(dump).root), records, elements  # the second: what d.xpath() evaluates on
+    return tree, (doc, PageSource(dump).root), records, elements
 
 
 def assert_xpaths_select_exactly(index, docs, records, elements):
