@@ -345,3 +345,35 @@ def test_an_element_comparison_that_drops_the_index_does_not_crash():
 
     with pytest.raises(ValueError, match="not in the tree"):
         index.xpath_for({"class": Sly("")})
+
+
+def test_repeated_use_keeps_no_memory(bench_dump):
+    import tracemalloc
+
+    tree, _, records, _ = bench_dump
+    selectors = [s for r in records[:40] for s in GENERATOR._generate_selectors(r)]
+
+    def run():
+        index = locate.TreeIndex(tree)
+        for s in selectors:
+            index.count_matches(s)
+        for r in records[:40]:
+            index.xpath_for(r, "uiautomator2")
+            index.xpath_for(copy.deepcopy(r))
+        for bad in ({"type": "text"}, {"type": "text", "code": 'd(text="\\x4")'}):
+            with pytest.raises(ValueError):
+                index.count_matches(bad)
+        cyclic = tree_of({"text": "a"})
+        cyclic["index"] = locate.TreeIndex(cyclic)
+
+    for _ in range(5):
+        run()
+    gc.collect()
+    tracemalloc.start()
+    before = tracemalloc.get_traced_memory()[0]
+    for _ in range(30):
+        run()
+    gc.collect()
+    growth = tracemalloc.get_traced_memory()[0] - before
+    tracemalloc.stop()
+    assert growth < 30 * 64
