@@ -53,7 +53,6 @@ public:
     int traverse(visitproc visit, void *arg) const override;
     void clear() override;
 
-    std::size_t size() const { return nodes_.size(); }
     const Node &node(std::uint32_t i) const { return nodes_[i]; }
     // The id of the exact str `s`, if an element holds it.
     std::optional<std::uint32_t> id_of(py::handle s) const;
@@ -82,8 +81,8 @@ private:
     std::optional<std::vector<std::uint32_t>> equal_candidates(py::handle element);
 
     py::object tree_;
-    py::list records_;  // pre-order; keeps every record alive
-    py::list held_;     // keeps the interned values alive
+    py::object records_;  // a list, pre-order; keeps every record alive
+    py::object held_;     // a list keeping the interned values alive
     std::vector<Node> nodes_;
     std::vector<PyObject *> values_;  // id -> str (borrowed from held_)
     std::unordered_map<PyObject *, std::uint32_t, StrHash, StrEqual> ids_;
