@@ -121,7 +121,7 @@ std::optional<std::uint32_t> Index::id_of(py::handle s) const {
 static Key masked(const Key &key, Mask mask) {
     Key k{};
     for (unsigned a = 0; a < kAttrs; ++a)
-        if (mask & (1u << a)) k[a] = key[a];
+        if (mask & bit(Attr(a))) k[a] = key[a];
     return k;
 }
 

@@ -65,14 +65,14 @@ Mask present(Index &index, std::uint32_t i, Dialect dialect) {
     Mask m = 0;
     for (unsigned a = 0; a < kAttrs; ++a) {
         const std::uint32_t id = index.node(i).value[a];
-        if (id && (dialect == Dump || (a != Class && !index.has_invisible(id)))) m |= 1u << a;
+        if (id && (dialect == Dump || (a != Class && !index.has_invisible(id)))) m |= bit(Attr(a));
     }
     return m;
 }
 
 void append_predicates(std::u32string &out, const Index &index, std::uint32_t i, Mask mask) {
     for (unsigned a = 0; a < kAttrs; ++a) {
-        if (!(mask & (1u << a))) continue;
+        if (!(mask & bit(Attr(a)))) continue;
         ((out += U"[@") += kNames[a]) += U'=';
         append_literal(out, code_points(index.value(index.node(i).value[a])));
         out += U']';
