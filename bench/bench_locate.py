@@ -37,21 +37,19 @@ def query(code):
     return {k.arg: ast.literal_eval(k.value) for k in call.keywords}
 
 
-def matches(record, q):
-    for key, value in q.items():
-        if key == "textContains":
-            if value.lower() not in record["text"].lower():
-                return False
-        elif record[ATTRS[key]] != value:
-            return False
-    return True
-
-
 def naive_count(records, selector):
+    """Every element compared with the query."""
     if selector["type"] == "coordinate":
         return 1
-    q = query(selector["code"])
-    return sum(1 for r in records if matches(r, q))
+    q = [(ATTRS.get(k, k), v) for k, v in query(selector["code"]).items()]
+    if q[0][0] == "textContains":
+        needle = q[0][1].lower()
+        return sum(needle in r["text"].lower() for r in records)
+    if len(q) == 1:
+        (k, v), = q
+        return sum(r[k] == v for r in records)
+    (k1, v1), (k2, v2) = q
+    return sum(r[k1] == v1 and r[k2] == v2 for r in records)
 
 
 class PlainIndex:
@@ -77,18 +75,21 @@ class PlainIndex:
         return self.by[keys][tuple(q[k] for k in keys)]
 
 
-def tree_of(rows):
-    dump, _ = make_dump(rows)
+def parsed(dump):
+    """The tree of records as a capture builds it, and its records in pre-order."""
     tree = pellora.UIAnalyzer(None)._parse_xml_node(ET.fromstring(dump))
     records = []
+    pending = [tree]
+    while pending:
+        record = pending.pop()
+        records.append(record)
+        pending.extend(reversed(record["children"]))
+    return tree, records
 
-    def walk(r):
-        records.append(r)
-        for c in r["children"]:
-            walk(c)
 
-    walk(tree)
-    return dump, tree, records
+def tree_of(rows):
+    dump, _ = make_dump(rows)
+    return (dump, *parsed(dump))
 
 
 def selectors_of(records):

@@ -4,7 +4,6 @@ import gc
 import pathlib
 import sys
 import weakref
-import xml.etree.ElementTree as ET
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -13,37 +12,34 @@ from hypothesis import strategies as st
 etree = pytest.importorskip("lxml.etree")
 u2 = pytest.importorskip("uiautomator2")
 locate = pytest.importorskip("zelvik.core.locate")
-from zelvik.core import pellora, zantho  # noqa: E402
+from uiautomator2.xpath import PageSource  # noqa: E402
+from zelvik.core import zantho  # noqa: E402
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "bench"))
+from bench_locate import parsed  # noqa: E402
 from bench_pellora import make_dump  # noqa: E402
 
-ANALYZER = pellora.UIAnalyzer(None)
 GENERATOR = zantho.CodeGenerator()
 
 
 def parse(dump):
-    """The tree of records as a capture builds it, the lxml document, both in pre-order."""
-    tree = ANALYZER._parse_xml_node(ET.fromstring(dump))
+    """The tree of records, the lxml document and uiautomator2's page source (what
+    d.xpath() evaluates on), the records and the document's elements in pre-order."""
+    tree, records = parsed(dump)
     doc = etree.fromstring(dump.encode("utf-8"))
-    records = []
-
-    def walk(r):
-        records.append(r)
-        for c in r["children"]:
-            walk(c)
-
-    walk(tree)
     elements = list(doc.iter())
     assert len(elements) == len(records)
-    return tree, doc, records, elements
+    return tree, (doc, PageSource(dump).root), records, elements
 
 
-def assert_xpaths_select_exactly(index, doc, records, elements):
-    for record, element in zip(records, elements):
+def assert_xpaths_select_exactly(index, docs, records, elements):
+    doc, page = docs
+    for record, element, renamed in zip(records, elements, page.iter()):
         for kind in ("relative", "full"):
             path = index.xpath_for(record, kind)
             assert doc.xpath(path) == [element], (kind, path)
+        path = index.xpath_for(record, "uiautomator2")
+        assert page.xpath(path) == [renamed], path
 
 
 # ---------------------------------------------------------------- uiautomator2's matching rules
@@ -105,13 +101,13 @@ def assert_counts(index, records):
 
 @pytest.fixture(scope="module")
 def bench_dump():
-    dump, _ = make_dump(rows=40)
+    dump, _ = make_dump(rows=30)
     return parse(dump)
 
 
 def test_bench_dump_xpaths_select_exactly_their_element(bench_dump):
-    tree, doc, records, elements = bench_dump
-    assert_xpaths_select_exactly(locate.TreeIndex(tree), doc, records, elements)
+    tree, docs, records, elements = bench_dump
+    assert_xpaths_select_exactly(locate.TreeIndex(tree), docs, records, elements)
 
 
 def test_bench_dump_counts_follow_uiautomator2(bench_dump):
@@ -133,13 +129,13 @@ def test_bench_dump_shapes(bench_dump):
     assert index.xpath_for(row) == "(//*[@class='android.widget.LinearLayout'])[%d]" % (
         [r for r in records if r["class"] == "android.widget.LinearLayout"].index(row) + 1)
     item = {"type": "resource_id", "code": 'd(resourceId="com.example.messenger:id/conversation_item")'}
-    assert index.count_matches(item) == locate.count_matches(tree, item) == 40
+    assert index.count_matches(item) == locate.count_matches(tree, item) == 30
 
 
 # ---------------------------------------------------------------- generated trees
 
 VALUES = st.sampled_from(["", "OK", "ok", "Ok ", " OK", "a'b", 'a"b', "it's \"so\"", "'", "\"'", "中文", "<b>&amp;",
-                          "x\\y", "Log in to your account", "LOG IN TO THE APP", "tab\there"])
+                          "x\\y", "zero\u200bwidth", "Log in to your account", "LOG IN TO THE APP", "tab\there"])
 CLASSES = st.sampled_from(["android.widget.TextView", "android.widget.Button", "android.view.View"])
 
 
@@ -197,12 +193,12 @@ def shortest_by_values(records, record):
     return best
 
 
-@settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=30, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(st.lists(nodes(), min_size=1, max_size=3))
 def test_generated_trees(tops):
-    tree, doc, records, elements = parse(dump_of(tops))
+    tree, docs, records, elements = parse(dump_of(tops))
     index = locate.TreeIndex(tree)
-    assert_xpaths_select_exactly(index, doc, records, elements)
+    assert_xpaths_select_exactly(index, docs, records, elements)
     assert_counts(index, records)
     for record in records[1:]:
         path, expected = index.xpath_for(record), shortest_by_values(records, record)
@@ -244,6 +240,15 @@ def test_counts_of_queries(code, count):
                    {"resource_id": 'x:id/"q"', "content_desc": "中", "text": "x"}, {"text": "\\q"}, text="OK")
     kind = "coordinate" if code.startswith("d.click") else "text"
     assert locate.count_matches(tree, {"type": kind, "code": code}) == count
+
+
+def test_xpath_for_uiautomator2_uses_no_class_and_no_removed_character():
+    tree = tree_of({"class": "a.Only", "text": "x"}, {"class": "a.B", "text": "x"}, {"text": "zero\u200bwidth"})
+    only, _, invisible = tree["children"]
+    assert locate.xpath_for(tree, only) == "//*[@class='a.Only']"
+    assert locate.xpath_for(tree, only, "uiautomator2") == "(//*[@text='x'])[1]"
+    assert locate.xpath_for(tree, invisible) == "//*[@text='zero\u200bwidth']"
+    assert locate.xpath_for(tree, invisible, "uiautomator2") == "(//*)[4]"
 
 
 def test_finding_by_identity_then_by_equality():
@@ -288,7 +293,7 @@ def test_bad_selector_records(record, error, message):
 
 def test_bad_arguments():
     tree = tree_of({"text": "a"})
-    with pytest.raises(ValueError, match="kind must be 'relative' or 'full'"):
+    with pytest.raises(ValueError, match="kind must be 'relative', 'full' or 'uiautomator2'"):
         locate.xpath_for(tree, tree, "short")
     with pytest.raises(TypeError, match="Argument 'tree' has incorrect type"):
         locate.TreeIndex([])
@@ -340,3 +345,35 @@ def test_an_element_comparison_that_drops_the_index_does_not_crash():
 
     with pytest.raises(ValueError, match="not in the tree"):
         index.xpath_for({"class": Sly("")})
+
+
+def test_repeated_use_keeps_no_memory(bench_dump):
+    import tracemalloc
+
+    tree, _, records, _ = bench_dump
+    selectors = [s for r in records[:40] for s in GENERATOR._generate_selectors(r)]
+
+    def run():
+        index = locate.TreeIndex(tree)
+        for s in selectors:
+            index.count_matches(s)
+        for r in records[:40]:
+            index.xpath_for(r, "uiautomator2")
+            index.xpath_for(copy.deepcopy(r))
+        for bad in ({"type": "text"}, {"type": "text", "code": 'd(text="\\x4")'}):
+            with pytest.raises(ValueError):
+                index.count_matches(bad)
+        cyclic = tree_of({"text": "a"})
+        cyclic["index"] = locate.TreeIndex(cyclic)
+
+    for _ in range(5):
+        run()
+    gc.collect()
+    tracemalloc.start()
+    before = tracemalloc.get_traced_memory()[0]
+    for _ in range(30):
+        run()
+    gc.collect()
+    growth = tracemalloc.get_traced_memory()[0] - before
+    tracemalloc.stop()
+    assert growth < 30 * 64

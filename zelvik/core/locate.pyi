@@ -54,7 +54,15 @@ class TreeIndex:
         ``//*[@resource-id='v']/*[2]/*``; (3) positions alone,
         ``(//*)[7]`` or ``/hierarchy/*[2]/*``. Values are quoted with ' or
         ", or as ``concat()`` when they hold both. The top record gives
-        ``/hierarchy``. ValueError for any other ``kind``.
+        ``/hierarchy``.
+
+        ``kind="uiautomator2"``: the relative XPath for ``d.xpath()``, which
+        evaluates it on uiautomator2's page source, where every ``<node>``
+        is renamed after its class and the class attribute is gone (so
+        ``@class`` and ``node`` steps of the other kinds find nothing
+        there), and U+200B to U+200F and U+FEFF are removed: built the same
+        way without class predicates and without values holding those
+        characters. ValueError for any other ``kind``.
         """
 
 def count_matches(tree: dict, selector_record: dict) -> int:

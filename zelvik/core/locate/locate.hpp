@@ -53,7 +53,6 @@ public:
     int traverse(visitproc visit, void *arg) const override;
     void clear() override;
 
-    std::size_t size() const { return nodes_.size(); }
     const Node &node(std::uint32_t i) const { return nodes_[i]; }
     // The id of the exact str `s`, if an element holds it.
     std::optional<std::uint32_t> id_of(py::handle s) const;
@@ -68,8 +67,12 @@ public:
     // Ordinal of `element`: the record itself, else the first equal one in pre-order.
     std::uint32_t find(py::handle element);
 
-    // Memo of the shortest position-free XPath of each element ("" if none).
-    std::vector<std::optional<std::u32string>> unique_xpath;
+    // Memo of the shortest position-free XPath of each element ("" if
+    // none), for the dump text and for uiautomator2's page source.
+    std::array<std::vector<std::optional<std::u32string>>, 2> unique_xpath;
+    // Whether the value holds a character that uiautomator2's page source
+    // removes (U+200B to U+200F, U+FEFF).
+    bool has_invisible(std::uint32_t id);
 
 private:
     void walk(py::handle record, std::uint32_t parent, std::uint32_t position);
@@ -78,8 +81,8 @@ private:
     std::optional<std::vector<std::uint32_t>> equal_candidates(py::handle element);
 
     py::object tree_;
-    py::list records_;  // pre-order; keeps every record alive
-    py::list held_;     // keeps the interned values alive
+    py::object records_;  // a list, pre-order; keeps every record alive
+    py::object held_;     // a list keeping the interned values alive
     std::vector<Node> nodes_;
     std::vector<PyObject *> values_;  // id -> str (borrowed from held_)
     std::unordered_map<PyObject *, std::uint32_t, StrHash, StrEqual> ids_;
@@ -96,6 +99,7 @@ private:
         std::uint32_t last = 0;  // the last text id counted
     };
     std::unordered_map<std::size_t, std::unordered_map<std::u32string_view, Window>> windows_;
+    std::vector<signed char> invisible_;  // per value id: -1 not known yet
     bool all_exact_ = true;  // every value read was an exact str
     bool cleared_ = false;
 };

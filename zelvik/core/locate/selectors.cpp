@@ -117,7 +117,7 @@ struct Keyword {
 };
 
 // The keywords of `d(name="literal", name="literal")`, in order, read from
-// `text` (the code points of `code`); empty when the code is not such a call.
+// `c` (the code points of `code`); empty when the code is not such a call.
 std::vector<Keyword> read_call(py::handle code, std::u32string_view c) {
     std::vector<Keyword> keywords;
     if (c.substr(0, 2) != U"d(") return {};
@@ -171,8 +171,8 @@ std::size_t count_matches(Index &index, py::handle selector) {
     for (const Keyword &k : keywords) {
         unsigned a = 0;
         while (a < kAttrs && k.name != kEqualityNames[a]) ++a;
-        if (a == kAttrs || (mask & (1u << a))) unreadable(code);
-        mask |= 1u << a;
+        if (a == kAttrs || (mask & bit(Attr(a)))) unreadable(code);
+        mask |= bit(Attr(a));
         if (auto id = index.id_of(k.value))
             key[a] = *id;
         else

@@ -29,7 +29,8 @@ Index::Index(py::handle tree)
     if (!records_ || !held_) throw py::error_already_set();
     values_.push_back(""_n.ptr());
     walk(tree, 0, 1);
-    unique_xpath.resize(nodes_.size());
+    for (auto &memo : unique_xpath) memo.resize(nodes_.size());
+    invisible_.assign(values_.size(), -1);
 }
 
 int Index::traverse(visitproc visit, void *arg) const {
@@ -120,7 +121,7 @@ std::optional<std::uint32_t> Index::id_of(py::handle s) const {
 static Key masked(const Key &key, Mask mask) {
     Key k{};
     for (unsigned a = 0; a < kAttrs; ++a)
-        if (mask & (1u << a)) k[a] = key[a];
+        if (mask & bit(Attr(a))) k[a] = key[a];
     return k;
 }
 
@@ -171,6 +172,16 @@ std::size_t Index::containing_text(py::handle needle) {
     }
     auto it = windows.find(std::u32string_view(lowered_needle));
     return it == windows.end() ? 0 : it->second.count;
+}
+
+bool Index::has_invisible(std::uint32_t id) {
+    signed char &known = invisible_[id];
+    if (known < 0) {
+        known = 0;
+        for (char32_t c : code_points(values_[id]))
+            if ((c >= 0x200B && c <= 0x200F) || c == 0xFEFF) known = 1;
+    }
+    return known;
 }
 
 // bool(a == b) for two exact dicts, by the dict type's own comparison.

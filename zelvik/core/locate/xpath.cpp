@@ -11,6 +11,11 @@
 //      <anchor>/*[i]/*[j]       the steps down from an ancestor that form 1
 //                               selects;
 //   3. (//*)[k] or /hierarchy/*[i]/...   positions alone.
+// "uiautomator2": the relative one for d.xpath(), which evaluates it on
+// uiautomator2's page source: there every <node> is renamed after its
+// class, the class attribute dropped and the characters U+200B to U+200F
+// and U+FEFF removed, so no class predicate and no value holding those
+// characters is used; the elements and their order are the same.
 #include "locate.hpp"
 
 #include <algorithm>
@@ -53,17 +58,21 @@ void append_literal(std::u32string &out, std::u32string_view v) {
     }
 }
 
-// The attributes of node `i` holding a value.
-Mask present(const Index &index, std::uint32_t i) {
+enum Dialect : unsigned { Dump, PageSource };
+
+// The attributes of node `i` holding a value that `dialect` can match.
+Mask present(Index &index, std::uint32_t i, Dialect dialect) {
     Mask m = 0;
-    for (unsigned a = 0; a < kAttrs; ++a)
-        if (index.node(i).value[a]) m |= 1u << a;
+    for (unsigned a = 0; a < kAttrs; ++a) {
+        const std::uint32_t id = index.node(i).value[a];
+        if (id && (dialect == Dump || (a != Class && !index.has_invisible(id)))) m |= bit(Attr(a));
+    }
     return m;
 }
 
 void append_predicates(std::u32string &out, const Index &index, std::uint32_t i, Mask mask) {
     for (unsigned a = 0; a < kAttrs; ++a) {
-        if (!(mask & (1u << a))) continue;
+        if (!(mask & bit(Attr(a)))) continue;
         ((out += U"[@") += kNames[a]) += U'=';
         append_literal(out, code_points(index.value(index.node(i).value[a])));
         out += U']';
@@ -76,11 +85,11 @@ void keep_shorter(std::optional<std::u32string> &best, std::u32string candidate)
 }
 
 // The shortest //*[...] that selects node i alone ("" when none does), memoised.
-const std::u32string &unique_path(Index &index, std::uint32_t i) {
-    auto &memo = index.unique_xpath[i];
+const std::u32string &unique_path(Index &index, std::uint32_t i, Dialect dialect) {
+    auto &memo = index.unique_xpath[dialect][i];
     if (memo) return *memo;
     std::optional<std::u32string> best;
-    const Mask has = present(index, i);
+    const Mask has = present(index, i, dialect);
     for (Mask m = 1; m < (1u << kAttrs); ++m) {
         if ((m & has) != m || index.holding(m, index.node(i).value).size() != 1) continue;
         std::u32string candidate = U"//*";
@@ -91,11 +100,11 @@ const std::u32string &unique_path(Index &index, std::uint32_t i) {
     return *memo;
 }
 
-std::u32string relative(Index &index, std::uint32_t i) {
+std::u32string relative(Index &index, std::uint32_t i, Dialect dialect) {
     if (i == 0) return U"/hierarchy";
-    if (const std::u32string &unique = unique_path(index, i); !unique.empty()) return unique;
+    if (const std::u32string &unique = unique_path(index, i, dialect); !unique.empty()) return unique;
     std::optional<std::u32string> with_values, positions_only;
-    const Mask has = present(index, i);
+    const Mask has = present(index, i, dialect);
     for (Mask m = 0; m < (1u << kAttrs); ++m) {
         if ((m & has) != m) continue;
         const auto &holders = index.holding(m, index.node(i).value);
@@ -120,7 +129,7 @@ std::u32string relative(Index &index, std::uint32_t i) {
         at = node.parent;
         if (at == 0) {
             keep_shorter(positions_only, U"/hierarchy" + steps);
-        } else if (const std::u32string &anchor = unique_path(index, at); !anchor.empty()) {
+        } else if (const std::u32string &anchor = unique_path(index, at, dialect); !anchor.empty()) {
             keep_shorter(with_values, anchor + steps);
         }
     }
@@ -147,11 +156,12 @@ py::str to_str(const std::u32string &s) {
 }  // namespace
 
 py::str xpath_for(Index &index, py::handle element, py::handle kind) {
-    const bool is_full = equals(kind, "full"_n);
-    if (!is_full && !equals(kind, "relative"_n))
-        raise(PyExc_ValueError, "kind must be 'relative' or 'full', not " + std::string(py::repr(kind)).substr(0, 200));
+    const bool is_full = equals(kind, "full"_n), for_device = !is_full && equals(kind, "uiautomator2"_n);
+    if (!is_full && !for_device && !equals(kind, "relative"_n))
+        raise(PyExc_ValueError,
+              "kind must be 'relative', 'full' or 'uiautomator2', not " + std::string(py::repr(kind)).substr(0, 200));
     const std::uint32_t i = index.find(element);
-    return to_str(is_full ? full(index, i) : relative(index, i));
+    return to_str(is_full ? full(index, i) : relative(index, i, for_device ? PageSource : Dump));
 }
 
 }  // namespace zv::locate
