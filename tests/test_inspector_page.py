@@ -86,7 +86,8 @@ def test_page_data_stays_inside_its_script(tmp_path):
 
 def test_xpaths_are_python_literals_that_select_the_element(tmp_path):
     """On the hostile dump: each d.xpath("...") argument reads back as the
-    XPath, and lxml finds exactly that element with it in the dump."""
+    XPath, and lxml finds exactly that element with it and with the full
+    path in the dump."""
     lxml = pytest.importorskip("lxml.etree")
     hostile_snapshot(tmp_path / "snapshot.zip")
     shot = Capture.from_snapshot(str(tmp_path / "snapshot.zip"))
@@ -95,8 +96,7 @@ def test_xpaths_are_python_literals_that_select_the_element(tmp_path):
     elements = [dump, *dump.iter("node")]  # pre-order, as the page numbers them
     assert len(elements) == len(nodes)
     for element, node in zip(elements, nodes):
-        for kind in ("xpath", "full_xpath"):
-            xpath = ast.literal_eval(node[kind][len("d.xpath("):-1])
+        for xpath in (ast.literal_eval(node["xpath"][len("d.xpath("):-1]), node["full_xpath"]):
             assert dump.getroottree().xpath(xpath) == [element], (xpath, node["attrs"]["text"])
 
 

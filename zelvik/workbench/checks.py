@@ -10,8 +10,8 @@ from .errors import core
 class ElementChecks:
     code: dict  # the element code result
     matches: List[int]  # per selector of code["selectors"]
-    xpath: str
-    full_xpath: str
+    xpath: str  # relative, in the form uiautomator2's d.xpath evaluates
+    full_xpath: str  # /hierarchy/node[i]/..., on the dump text
 
 
 class Checker:
@@ -24,4 +24,4 @@ class Checker:
     def check(self, element: dict) -> ElementChecks:
         code = self.generator.generate_element_code(element)
         return ElementChecks(code, [self.index.count_matches(s) for s in code["selectors"]],
-                             self.index.xpath_for(element, "relative"), self.index.xpath_for(element, "full"))
+                             self.index.xpath_for(element, "uiautomator2"), self.index.xpath_for(element, "full"))

@@ -79,7 +79,9 @@ def element_report(serial: str, x: int, y: int, element: dict, path: List[dict],
         for i, (s, n) in enumerate(zip(code["selectors"], checks.matches), 1))))
     xpaths = [f"relative  {xpath_code(checks.xpath)}"]
     if full_xpath:
-        xpaths.append(f"full      {xpath_code(checks.full_xpath)}")
+        # uiautomator2 renames each node after its class, so the full path
+        # holds on the dump text only.
+        xpaths.append(f"full      {checks.full_xpath}  (on the dump)")
     parts.append(_section("XPath", xpaths))
     parts.append(_section("Operations", [", ".join(op["type"] for op in code["operations"])]))
     parts.append("Code\n" + code["full_code"])

@@ -47,7 +47,7 @@ def page_data(shot, point: Optional[Tuple[int, int]]) -> dict:
             "selectors": [{"type": s["type"], "priority": s["priority"], "stability": s["stability"],
                            "code": s["code"], "count": n, "matches": output.matches(n)}
                           for s, n in zip(checks.code["selectors"], checks.matches)],
-            "xpath": output.xpath_code(checks.xpath), "full_xpath": output.xpath_code(checks.full_xpath),
+            "xpath": output.xpath_code(checks.xpath), "full_xpath": checks.full_xpath,
             "code": checks.code["full_code"]})
         if parent != -1:
             nodes[parent]["children"].append(len(nodes) - 1)
