@@ -3,6 +3,14 @@
 按uiautomator2的匹配规则统计选择器的匹配数，并生成元素的XPath
 """
 
+from typing import Any, Dict, Literal, Union
+
+from zelvik.core.pellora import _Element
+from zelvik.core.zantho import SelectorRecord
+
+_Selector = Union[SelectorRecord, Dict[str, Any]]
+_Kind = Literal["relative", "full", "uiautomator2"]
+
 class TreeIndex:
     """元素树索引：一次读取，多次统计匹配数和生成XPath
 
@@ -20,8 +28,8 @@ class TreeIndex:
     RecursionError.
     """
 
-    def __init__(self, tree: dict) -> None: ...
-    def count_matches(self, selector_record: dict) -> int:
+    def __init__(self, tree: _Element) -> None: ...
+    def count_matches(self, selector_record: _Selector) -> int:
         """统计选择器在树中匹配的元素数量
 
         How many elements the selector's uiautomator2 query matches, by the
@@ -37,7 +45,7 @@ class TreeIndex:
         counts 1. ValueError for an unknown ``type`` or a ``code`` that is
         not such a query; TypeError when ``type`` or ``code`` is not a str.
         """
-    def xpath_for(self, element: dict, kind: str = "relative") -> str:
+    def xpath_for(self, element: _Element, kind: _Kind = "relative") -> str:
         """生成元素的XPath
 
         The XPath, on the dump the tree was read from, that selects exactly
@@ -65,13 +73,13 @@ class TreeIndex:
         characters. ValueError for any other ``kind``.
         """
 
-def count_matches(tree: dict, selector_record: dict) -> int:
+def count_matches(tree: _Element, selector_record: _Selector) -> int:
     """统计选择器在树中匹配的元素数量
 
     ``TreeIndex(tree).count_matches(selector_record)``.
     """
 
-def xpath_for(tree: dict, element: dict, kind: str = "relative") -> str:
+def xpath_for(tree: _Element, element: _Element, kind: _Kind = "relative") -> str:
     """生成元素的XPath
 
     ``TreeIndex(tree).xpath_for(element, kind)``.
