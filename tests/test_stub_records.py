@@ -135,7 +135,7 @@ def returned(mp):
         return value
 
     proc = FakeSubprocess({("adb", "devices"): Completed(0, "List\nphone\tdevice\nplain\tdevice\nbad\tdevice\n")},
-                          default=Completed(0, b"\x89PNG"))
+                          default=Completed(0, b"\x89PNG\r\n\x1a\n"))
     listeners = [socket.socket(), socket.socket()]  # a device, and an open port with no uiautomator2
     for listener in listeners:
         listener.bind(("127.0.0.1", 0))
