@@ -1,5 +1,6 @@
 """The device side of a workbench run: real devices through adb, or the
 virtual device, behind one DeviceManager."""
+import asyncio
 import os
 import shutil
 import sys
@@ -7,7 +8,10 @@ from typing import List, Optional
 
 from zelvik.virtual import SERIAL
 
+from . import device_errors
+from .background import in_thread
 from .errors import UsageError, WorkbenchError, core
+from .progress import waiting
 
 
 class Devices:
@@ -44,11 +48,14 @@ class Devices:
         if not virtual:
             if shutil.which("adb") is None:
                 if device is not None:
-                    raise WorkbenchError(f"adb not found on PATH: cannot reach device {device}")
+                    raise WorkbenchError(f"adb not found on PATH: cannot reach device {device}; "
+                                         + device_errors.INSTALL_ADB)
                 note(f"adb not found on PATH; using the virtual device {SERIAL}")
                 virtual = True
             else:
-                self.records = await self.manager.scan_devices()
+                # The scan blocks while uiautomator2 connects: on a thread, with progress.
+                self.records = await waiting(in_thread(lambda: asyncio.run(self.manager.scan_devices())),
+                                             "scanning devices")
                 if not self.records and device is None:
                     note(f"no device attached; using the virtual device {SERIAL}")
                     virtual = True
@@ -62,19 +69,25 @@ class Devices:
         if virtual or screen_file is not None:
             self.use_virtual(screen_file)
         elif shutil.which("adb") is None:
-            raise WorkbenchError(f"adb not found on PATH: {why} (--virtual uses the virtual device)")
+            raise WorkbenchError(f"adb not found on PATH: {why} (--virtual uses the virtual device); "
+                                 + device_errors.INSTALL_ADB)
 
     def serial(self, device: Optional[str]) -> str:
-        """The serial to work on: the one named, else the first that answers."""
+        """The serial to work on: the one named, else the first that answers.
+        One that the scan could not reach is refused, saying what to do."""
         known = [record.get("id") for record in self.records]
         if device is not None:
             if self.manager.get_device(device) is None:
-                raise WorkbenchError(f"unknown device {device} (attached: {', '.join(known) or 'none'})")
-            return device
-        if not known:
+                raise WorkbenchError(device_errors.unknown(device, known))
+        elif not known:
             raise WorkbenchError("no device attached")
-        working = [record["id"] for record in self.records if record.get("status") != "error"]
-        return (working or known)[0]
+        else:
+            working = [record["id"] for record in self.records if record.get("status") != "error"]
+            device = (working or known)[0]
+        failed = next((r for r in self.records if r.get("id") == device and r.get("status") == "error"), None)
+        if failed is not None:
+            raise WorkbenchError(device_errors.unreachable(device, failed.get("error", "")))
+        return device
 
     async def close(self) -> None:
         await self.manager.cleanup()
