@@ -177,7 +177,7 @@ def test_wifi_discovers_a_device_on_loopback(tmp_path):
     (["--virtual", "inspect", "--at", "12"], 2, "argument --at: expected X,Y (two integers), got \"12\""),
     (["--screen", "empty.xml", "capture"], 2, "zelvik: error: the screen dump empty.xml is empty"),
     (["--screen", "broken.xml", "inspect", "--at", "1,1"], 2,
-     "zelvik: error: the screen dump broken.xml is not well-formed XML (unclosed token: line 1, column 11)"),
+     "zelvik: error: the screen dump broken.xml is not well-formed XML (unclosed token"),
     (["--screen", "missing.xml", "devices"], 2, "zelvik: error: cannot read the screen dump missing.xml"),
     (["--virtual", "script", "broken.xml"], 2, "zelvik: error: broken.xml is not valid JSON"),
     ([], 2, "the following arguments are required: COMMAND"),
