@@ -29,14 +29,22 @@ def test_version_names_package_interpreter_adb_and_uiautomator2(tmp_path, monkey
     assert run_zelvik("--version", cwd=tmp_path, path=empty).stdout.splitlines()[2] == "adb not found on PATH"
 
 
+# `python -m zelvik` as after a non-editable install: the finder that an
+# editable install puts on sys.meta_path (which would lead to the built tree)
+# is left out, the standard ones stay.
+AS_INSTALLED = """import runpy, sys
+sys.meta_path[:] = [f for f in sys.meta_path if f.__module__.startswith("_frozen_importlib")]
+runpy.run_module("zelvik", run_name="__main__", alter_sys=True)"""
+
+
 def test_a_source_tree_without_built_modules_explains_itself(tmp_path):
-    """As after a non-editable install, run from the repository: the C++
-    folder zelvik/core/ostrel is found instead of the module."""
+    """Run from a repository whose modules are not built: the C++ folder
+    zelvik/core/ostrel is found instead of the module."""
     shutil.copytree(ROOT / "zelvik", tmp_path / "zelvik", ignore=shutil.ignore_patterns("*.so", "__pycache__"))
     env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
 
     def run(*argv):
-        return subprocess.run([sys.executable, "-m", "zelvik", *argv], cwd=tmp_path, env=env,
+        return subprocess.run([sys.executable, "-c", AS_INSTALLED, *argv], cwd=tmp_path, env=env,
                               capture_output=True, text=True, timeout=60)
 
     for argv in (["demo"], ["--virtual", "devices"], ["wifi", "127.0.0.1"]):
