@@ -9,6 +9,7 @@ from pathlib import Path
 import pytest
 
 BIN = Path(__file__).resolve().parent / "bin"
+VERSION = "Android Debug Bridge version 1.0.41\nVersion 34.0.4-fake\n"
 
 
 class FakeAdb:
@@ -21,6 +22,7 @@ class FakeAdb:
     """
 
     def __init__(self, monkeypatch, tmp_path):
+        self._monkeypatch = monkeypatch
         self._table = {}
         self._responses = tmp_path / "fake_adb_responses.json"
         self._log = tmp_path / "fake_adb_log.jsonl"
@@ -37,6 +39,20 @@ class FakeAdb:
             entry["stdout_file"] = str(stdout_file)
         self._table[key] = entry
         self._write()
+
+    def attached(self, *devices, sleep=0):
+        """Answers `adb devices` with these (serial, state) pairs, and the
+        `version` and `start-server` calls that adbutils (under uiautomator2)
+        makes on its way to the adb server. That server's port is set to a
+        closed loopback port, so uiautomator2 fails at once and no real adb
+        server is started."""
+        table = "".join(f"{serial}\t{state}\n" for serial, state in devices)
+        self.answer("devices", stdout=f"List of devices attached\n{table}\n", sleep=sleep)
+        self.answer("version", stdout=VERSION)
+        self.answer("start-server")
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            self._monkeypatch.setenv("ANDROID_ADB_SERVER_PORT", str(s.getsockname()[1]))
 
     def calls(self):
         """The argument lists of the calls so far, in order."""

@@ -12,7 +12,7 @@ import time
 from pathlib import Path
 from typing import Dict, Optional, Tuple
 
-from . import output
+from . import device_errors, output, ranges
 from .actions import load_actions
 from .annotate import annotate
 from .checks import Checker
@@ -21,9 +21,6 @@ from .errors import UsageError, WorkbenchError, core
 from .page import inspector_page
 from .progress import Counter, waiting
 from .snapshot import Snapshot, parse_dump, read_snapshot, snapshot_bytes
-
-# What the capture error codes say: readiness, screenshot, hierarchy.
-CAPTURE_STEPS = {"E": "the device is not ready", "S": "the screenshot failed", "H": "the UI hierarchy dump failed"}
 
 
 @contextlib.asynccontextmanager
@@ -111,11 +108,12 @@ class Capture:
 
 async def capture(devices: Devices, serial: str) -> Capture:
     analyzer = recording_analyzer(devices.manager)
-    result = await waiting(analyzer.capture_with_hierarchy(serial), f"capturing {serial}")
+    try:
+        result = await waiting(analyzer.capture_with_hierarchy(serial), f"capturing {serial}")
+    except Exception as e:  # connecting before the capture: uiautomator2's own failure
+        raise WorkbenchError(device_errors.unreachable(serial, str(e))) from e
     if not result["success"]:
-        error = result["error"]
-        step = CAPTURE_STEPS.get(error[:1], "it stopped")
-        raise WorkbenchError(f"capture of {serial} failed: {step} ({error})")
+        raise WorkbenchError(device_errors.capture_failure(serial, result["error"]))
     taken = datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")
     return Capture(analyzer, result["device_id"], base64.b64decode(result["screenshot"]), result["hierarchy"],
                    result["device_info"], analyzer.dump, taken)
@@ -187,7 +185,8 @@ def inspect_report(shot: Capture, point: Tuple[int, int], full_xpath: bool = Fal
 
 async def devices_command(args) -> int:
     async with opened(args) as devices:
-        print(output.device_table(devices.records) if devices.records else "no device attached")
+        records = device_errors.explained(devices.records)
+        print(output.device_table(records) if records else "no device attached")
     return 0
 
 
@@ -271,6 +270,7 @@ async def script_command(args) -> int:
 
 
 async def wifi_command(args) -> int:
+    scan = ranges.guarded(args.range, args.all)
     ostrel = core("ostrel")
     counter = None
 
@@ -286,18 +286,17 @@ async def wifi_command(args) -> int:
     devices = Devices(Scanner)
     try:
         devices.open_unscanned(args.virtual, args.screen, "WiFi discovery connects devices with adb")
-        addresses = devices.manager._parse_ip_range(args.range)
-        if not addresses:
-            raise UsageError(f"no address in the range {args.range}")
-        counter = Counter(f"wifi: probing port {args.port}", len(addresses))
+        counter = Counter(f"wifi: probing port {args.port}", scan.count)
         loop = asyncio.get_running_loop()
-        # Discovery blocks its thread until every probe is done: run it aside.
-        try:
-            found = await loop.run_in_executor(
-                None, lambda: asyncio.run(devices.manager.discover_wifi_devices(args.range, args.port)))
-        except concurrent.futures.TimeoutError:
-            raise WorkbenchError(f"WiFi discovery of {args.range} did not finish within 30 s") from None
-        counter.finish(f"{counter.done} of {len(addresses)} addresses probed, {len(found)} found")
+        found = []
+        for chunk in scan.chunks():
+            # Discovery blocks its thread until every probe is done: run it aside.
+            try:
+                found += await loop.run_in_executor(
+                    None, lambda: asyncio.run(devices.manager.discover_wifi_devices(chunk, args.port)))
+            except concurrent.futures.TimeoutError:
+                raise WorkbenchError(f"WiFi discovery of {chunk} did not finish within 30 s") from None
+        counter.finish(f"{counter.done} of {scan.count} addresses probed, {len(found)} found")
         print(output.device_table(found) if found else f"no device answered on port {args.port} in {args.range}")
     finally:
         await devices.close()

@@ -11,7 +11,10 @@ from typing import Callable, List, Optional
 
 from zelvik.virtual.adb import AdbProgram, AdbServer, AdbServerError, find_program
 
+from . import device_errors
+from .background import in_thread
 from .errors import UsageError, WorkbenchError, core
+from .progress import waiting
 
 NO_ADB = "no adb program: install adb (Debian/Ubuntu: apt-get install adb) or uiautomator2, whose adbutils has one"
 
@@ -98,7 +101,9 @@ class Devices:
         named, an empty device list means the virtual device."""
         self.find_adb()
         if not (virtual or screen_file is not None):
-            self.records = await self.manager.scan_devices()
+            # The scan blocks while uiautomator2 connects: on a thread, with progress.
+            self.records = await waiting(in_thread(lambda: asyncio.run(self.manager.scan_devices())),
+                                         "scanning devices")
             if self.records or device is not None:
                 return
             note("no device attached; using the virtual device")
@@ -116,16 +121,21 @@ class Devices:
             self.use_virtual(screen_file)
 
     def serial(self, device: Optional[str]) -> str:
-        """The serial to work on: the one named, else the first that answers."""
+        """The serial to work on: the one named, else the first that answers.
+        One that the scan could not reach is refused, saying what to do."""
         known = [record.get("id") for record in self.records]
         if device is not None:
             if self.manager.get_device(device) is None:
-                raise WorkbenchError(f"unknown device {device} (attached: {', '.join(known) or 'none'})")
-            return device
-        if not known:
+                raise WorkbenchError(device_errors.unknown(device, known))
+        elif not known:
             raise WorkbenchError("no device attached")
-        working = [record["id"] for record in self.records if record.get("status") != "error"]
-        return (working or known)[0]
+        else:
+            working = [record["id"] for record in self.records if record.get("status") != "error"]
+            device = (working or known)[0]
+        failed = next((r for r in self.records if r.get("id") == device and r.get("status") == "error"), None)
+        if failed is not None:
+            raise WorkbenchError(device_errors.unreachable(device, failed.get("error", "")))
+        return device
 
     async def close(self) -> None:
         """Drops the connections and stops the device; lets the calls still

@@ -15,11 +15,13 @@ async def waiting(awaitable, message: str, delay: float = 1.0, stream=None):
         start = time.monotonic() - delay
         stream.write(f"zelvik: {message} ...")
         stream.flush()
-        while not done:
-            done, _ = await asyncio.wait({task}, timeout=1.0)
-            stream.write(".")
-            stream.flush()
-        stream.write(f" {time.monotonic() - start:.1f}s\n")
+        try:
+            while not done:
+                done, _ = await asyncio.wait({task}, timeout=1.0)
+                stream.write(".")
+                stream.flush()
+        finally:  # also when interrupted: the next message starts a line
+            stream.write(f" {time.monotonic() - start:.1f}s\n")
     return task.result()
 
 
