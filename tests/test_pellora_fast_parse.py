@@ -1,18 +1,17 @@
 """The hierarchy fetch builds its records straight from the XML parser when
 nobody can tell: same records (key order included) or the same error as the
 ordinary steps, which still run whenever anything could tell."""
-import asyncio
 import importlib.util
 import pathlib
 import random
 import subprocess
 import sys
 import textwrap
-import types
 import xml.etree.ElementTree as ET
 
 import pytest
 from hypothesis import given, settings, strategies as st
+from test_pellora_records import plain_bounds
 
 pellora = pytest.importorskip("zelvik.core.pellora")
 UIAnalyzer = pellora.UIAnalyzer
@@ -26,38 +25,8 @@ def load_bench():
     return module
 
 
-class Done:
-    """An awaitable that is already finished."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __await__(self):
-        return self.value
-        yield  # noqa: unreachable: makes this a generator
-
-
-class Loop:
-    def run_in_executor(self, executor, fn):
-        return Done(fn())
-
-
-# asyncio as the fetch uses it, without threads: thousands of fetches stay quick.
-INLINE_ASYNCIO = types.SimpleNamespace(get_event_loop=Loop, wait_for=lambda job, timeout: job,
-                                       TimeoutError=asyncio.TimeoutError)
-
-
-class Device:
-    def __init__(self, xml):
-        self.xml = xml
-
-    def dump_hierarchy(self):
-        return self.xml
-
-
-class Connection:
-    def __init__(self, xml):
-        self.device = Device(xml)
+bench = load_bench()
+INLINE_ASYNCIO, OTHER_ET = bench.INLINE_ASYNCIO, bench.OTHER_ET
 
 
 class Ordinary(UIAnalyzer):
@@ -74,14 +43,10 @@ def inline(monkeypatch):
 
 def fetch(analyzer, xml):
     """The records, or the error's type and text."""
-    coro = analyzer._get_ui_hierarchy(Connection(xml))
     try:
-        coro.send(None)
-    except StopIteration as stop:
-        return stop.value
+        return bench.fetch(analyzer, xml)
     except Exception as e:  # noqa: BLE001
         return type(e), str(e)
-    raise AssertionError("the fetch suspended")
 
 
 def assert_same(xml, fast=UIAnalyzer(None), ordinary=Ordinary(None)):
@@ -97,7 +62,6 @@ def walk(record):
 
 
 def test_benchmark_dumps_give_the_same_fresh_records(inline):
-    bench = load_bench()
     for rows in (0, 3, 415):
         xml, nodes = bench.make_dump(rows)
         records = assert_same(xml)
@@ -140,7 +104,7 @@ NAMES = ["class", "text", "resource-id", "content-desc", "package", "bounds", "c
     '<a xmlns:p=""/>', '<a xmlns:xml="urn:wrong"/>',
     "<node>" * 10000 + "</node>" * 10000,
     "<node>" * 10000 + "</node>" * 9999,
-])
+], ids=lambda xml: ascii(xml[:40]))
 def test_edge_cases_agree(inline, xml):
     assert_same(xml)
 
@@ -231,9 +195,6 @@ def test_a_replaced_elementtree_part_is_called(inline, monkeypatch, name):
     monkeypatch.setattr(ET, name, logged(log, getattr(ET, name)))
     assert fetch(UIAnalyzer(None), XML) == fetch(Ordinary(None), XML)
     assert len(log) == 2  # once for each fetch
-
-
-OTHER_ET = types.SimpleNamespace(fromstring=ET.fromstring, ParseError=ET.ParseError)
 
 
 @pytest.mark.parametrize("change", ["ET", "ParseError", "defaults", "Element"])
@@ -357,31 +318,19 @@ def test_deep_trees_fail_at_the_same_depth():
 # ---------------------------------------------------------------- bounds
 
 
-def plain_bounds(text):
-    if not text:
-        return [0, 0, 0, 0]
-    try:
-        return [int(x) for x in text.replace("][", ",").replace("[", "").replace("]", "").split(",")]
-    except BaseException:
-        return [0, 0, 0, 0]
-
-
 digit_runs = st.integers(0, 40).map(lambda n: "9" * n) | st.text("0123456789", min_size=15, max_size=40)
 bounds_texts = st.lists(digit_runs, min_size=1, max_size=9).flatmap(
     lambda runs: st.sampled_from(["[{}]", "{}", "[{}][{}]"]).map(
         lambda form: ",".join(runs) if form == "{}" else "][".join(runs).join("[]")))
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=150, deadline=None)
 @given(bounds_texts)
 def test_long_digit_runs_read_as_the_text_steps_do(text):
     analyzer = UIAnalyzer(None)
     assert analyzer._parse_bounds(text) == plain_bounds(text)
-    coro = analyzer._get_ui_hierarchy(Connection(f'<node bounds="{text}"/>'))
     saved, pellora.asyncio = pellora.asyncio, INLINE_ASYNCIO
     try:
-        coro.send(None)
-    except StopIteration as stop:
-        assert stop.value["bounds"] == plain_bounds(text)
+        assert fetch(analyzer, f'<node bounds="{text}"/>')["bounds"] == plain_bounds(text)
     finally:
         pellora.asyncio = saved

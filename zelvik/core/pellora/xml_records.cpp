@@ -68,9 +68,12 @@ const MemorySuite kMemory = {PyObject_Malloc, PyObject_Realloc, PyObject_Free};
 
 constexpr const char *kWhere = " while calling a Python object";
 
-// dict[key] or null; an interned str key finds its entry without running
-// any code or raising.
-PyObject *lookup(PyObject *dict, py::handle key) { return PyDict_GetItemWithError(dict, key.ptr()); }
+// dict[key] or null, for an interned str key.
+PyObject *lookup(PyObject *dict, py::handle key) {
+    PyObject *v = PyDict_GetItemWithError(dict, key.ptr());
+    if (!v && PyErr_Occurred()) throw py::error_already_set();
+    return v;
+}
 
 bool is_own(PyObject *module_dict, py::handle name, PyObject *original) {
     return lookup(module_dict, name) == original;
