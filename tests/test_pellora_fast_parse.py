@@ -215,6 +215,14 @@ def test_other_elementtree_changes_run_fromstring(inline, monkeypatch, change):
         assert len(log) == 2
 
 
+def test_a_replaced_element_factory_is_called_before_a_recursion_error(inline, monkeypatch):
+    log = []
+    monkeypatch.setattr(ET, "Element", logged(log, ET.Element))
+    xml = "<node>" * 5000 + "</node>" * 5000 + "<!-- after the records' limit -->"
+    assert fetch(UIAnalyzer(None), xml) == fetch(Ordinary(None), xml)
+    assert fetch(UIAnalyzer(None), xml)[1].startswith("H4: maximum recursion depth exceeded") and len(log) == 3
+
+
 class Text(str):
     pass
 

@@ -155,8 +155,11 @@ public:
     static void on_end(void *b, const char *) {
         static_cast<Builder *>(b)->step([](Builder &self) { self.end(); });
     }
+    // Also once a RecursionError waits: the ordinary steps would call the
+    // factories before they reach it.
     static void on_comment(void *b, const char *) {
-        static_cast<Builder *>(b)->step([](Builder &self) { self.check_factories(); });
+        auto &self = *static_cast<Builder *>(b);
+        if (self.state_ != Fallback) self.guarded([](Builder &s) { s.check_factories(); });
     }
     static void on_pi(void *b, const char *, const char *) { on_comment(b, nullptr); }
     static void on_doctype(void *b, const char *, const char *, const char *, int) {
@@ -164,10 +167,15 @@ public:
     }
 
 private:
-    // Runs one step of a handler; no exception goes back into expat.
+    // Runs one step of building.
     template <class Step>
     void step(Step work) {
-        if (state_ != Building) return;
+        if (state_ == Building) guarded(work);
+    }
+
+    // Runs `work`; no exception goes back into expat.
+    template <class Step>
+    void guarded(Step work) {
         try {
             work(*this);
         } catch (py::error_already_set &) {
