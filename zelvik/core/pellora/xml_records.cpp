@@ -90,9 +90,10 @@ bool is_own(PyObject *module_dict, py::handle name, PyObject *original) {
 // attribute texts reaching the records are the ones node.attrib would hold,
 // in the same elements in the same order. What that parser would do
 // otherwise (a DOCTYPE; a comment or processing instruction once ET.Element
-// is replaced, as ElementTree's factories build Elements for them) and any
-// error, a parse error or one of the records' steps, leave the text to the
-// ordinary steps from the start, which raise their own errors. The one
+// is replaced, as ElementTree's factories build Elements for them), a
+// prefixed attribute of a name the records read, and any error, a parse
+// error or one of the records' steps, leave the text to the ordinary steps
+// from the start, which raise their own errors. The one
 // error raised here is the RecursionError that the same count of levels
 // gives the ordinary steps at the same element, once the whole text parsed.
 bool fast_path_applies(const Args &a, py::handle self, py::handle text) {
