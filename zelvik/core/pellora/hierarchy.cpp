@@ -11,8 +11,11 @@ static Task get_ui_hierarchy(const Args &a) {
         Executor executor(a, loop);
         py::object ui_xml = co_await executor(15.0, ostrel.attr("device"_n).attr("dump_hierarchy"_n));
         if (!truthy(ui_xml) || equals(ui_xml.attr("strip"_n)(), ""_n)) raise(PyExc_Exception, "H1");
-        py::object root = a.global("ET"_n).attr("fromstring"_n)(ui_xml);
-        py::object hierarchy = self.attr("_parse_xml_node"_n)(root);
+        py::object hierarchy;
+        if (!records_from_xml(a, self, ui_xml, hierarchy)) {
+            py::object root = a.global("ET"_n).attr("fromstring"_n)(ui_xml);
+            hierarchy = self.attr("_parse_xml_node"_n)(root);
+        }
         co_return hierarchy;
     } catch (py::error_already_set &e) {
         if (is_timeout(a, e)) raise_handling(e, "H2");
@@ -22,8 +25,9 @@ static Task get_ui_hierarchy(const Args &a) {
     }
 }
 
-// Digits only, 1 to 18 of them: the number int() makes of that text.
-static bool digits_value(const char *p, Py_ssize_t n, long long &value) {
+// Digits only, 1 to 18 of them: the number int() makes of that text. The
+// length is checked first, so the value cannot overflow.
+bool digits_value(const char *p, Py_ssize_t n, long long &value) {
     if (n < 1 || n > 18) return false;
     value = 0;
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -33,14 +37,14 @@ static bool digits_value(const char *p, Py_ssize_t n, long long &value) {
     return true;
 }
 
-static py::object new_int(long long value) {
+py::object new_int(long long value) {
     PyObject *r = PyLong_FromLongLong(value);
     if (!r) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(r);
 }
 
 // int(value)
-static py::object to_int(py::handle value) {
+py::object to_int(py::handle value) {
     long long v;
     if (auto t = ascii(value); t && digits_value(t->data(), (Py_ssize_t)t->size(), v)) return new_int(v);
     PyObject *r = PyNumber_Long(value.ptr());
@@ -58,23 +62,15 @@ static py::object flag(py::handle attrs, py::handle name, py::handle fallback) {
     return py::reinterpret_steal<py::object>(r);
 }
 
-// The attributes a record reads after "bounds", in the order it reads them;
-// the 11 flags are Checkable to Displayed.
-enum Attr { Class, Text, ResourceId, ContentDesc, Package, Checkable, Checked, Clickable, Enabled, Focusable, Focused,
-            Scrollable, LongClickable, Password, Selected, Displayed, Index, AttrCount };
-
 // p[0:N-1] == lit, for names of known length.
 template <std::size_t N>
 static bool is(const char *p, const char (&lit)[N]) {
     return std::memcmp(p, lit, N - 1) == 0;
 }
 
-// Which of the names `key` is, or -1; `key` is an exact str.
-static int attr_of(PyObject *key) {
-    const auto t = ascii(key);
-    if (!t) return -1;
-    const char *p = t->data();
-    switch (t->size()) {
+int attr_of(std::string_view name) {
+    const char *p = name.data();
+    switch (name.size()) {
         case 4: return is(p, "text") ? Text : -1;
         case 5: return is(p, "class") ? Class : is(p, "index") ? Index : -1;
         case 7: return is(p, "package") ? Package : is(p, "checked") ? Checked
@@ -88,6 +84,12 @@ static int attr_of(PyObject *key) {
         case 14: return is(p, "long-clickable") ? LongClickable : -1;
         default: return -1;
     }
+}
+
+// Which of the names `key` is, or -1; `key` is an exact str.
+static int attr_of(PyObject *key) {
+    const auto t = ascii(key);
+    return t ? attr_of(*t) : -1;
 }
 
 // The attribute texts of an exact dict read in one pass, when every key and
@@ -113,25 +115,17 @@ struct AttrTexts {
 
     py::handle text(Attr a) const { return values[a] ? py::handle(values[a]) : ""_n; }
 
-    // The 11 flags, bit 0 for Checkable: text == "true", or the default.
     unsigned flags() const {
-        unsigned bits = 0;
-        for (int a = Checkable; a <= Displayed; ++a) {
-            const bool set = values[a] ? ascii(values[a]) == std::string_view("true") : a == Enabled || a == Displayed;
-            bits |= (unsigned)set << (a - Checkable);
-        }
-        return bits;
+        return flag_bits([&](int a) { return values[a] ? std::optional(ascii(values[a]) == "true") : std::nullopt; });
     }
 
     py::object index() const { return values[Index] ? to_int(values[Index]) : new_int(0); }
 };
 
-// A new record with the 19 keys in order, the flags set from the bits of
-// `flags` (as AttrTexts::flags) and the other values not yet set. It is a
-// copy of a template kept for each combination of flags, which has the
+// A copy of a template kept for each combination of flags, which has the
 // table a dict display of these keys gets; True and False are the same
 // objects in every record, so they can come with the copy.
-static py::dict new_record(unsigned flags) {
+py::dict new_record(unsigned flags) {
     static PyObject *templates[1u << (Displayed - Checkable + 1)] = {};
     PyObject *&templ = templates[flags];
     if (!templ) {
@@ -214,24 +208,19 @@ static py::object parse_xml_node(const Args &a) {
     return node_data;
 }
 
-static py::list zeros() { return py::list(py::make_tuple(0, 0, 0, 0)); }
+py::list zeros() { return py::list(py::make_tuple(0, 0, 0, 0)); }
 
-// The usual form, "[0,63][1080,210]": digits, commas and brackets only, each
-// piece 1 to 18 digits in one run, at most 8 pieces. Read in place, with the
-// result of the text steps of parse_bounds; false for any other text.
-static bool plain_bounds(py::handle bounds_str, py::list &coords) {
-    const auto t = ascii(bounds_str);
-    if (!t) return false;
-    const char *p = t->data();
-    const auto n = (Py_ssize_t)t->size();
+bool plain_bounds(std::string_view text, py::list &coords) {
+    const char *p = text.data();
+    const auto n = (Py_ssize_t)text.size();
     long long values[8];
     int count = 0;
     for (Py_ssize_t i = 0;;) {
         while (i < n && p[i] == '[') ++i;
         const Py_ssize_t start = i;
-        long long v = 0;
-        while (i < n && p[i] >= '0' && p[i] <= '9') v = v * 10 + (p[i++] - '0');
-        if (i == start || i - start > 18 || count == 8) return false;
+        while (i < n && p[i] >= '0' && p[i] <= '9') ++i;
+        long long v;
+        if (count == 8 || !digits_value(p + start, i - start, v)) return false;
         values[count++] = v;
         if (i < n && p[i] == ']') ++i;  // "]" closes a pair, "][" separates pieces
         if (i == n) break;
@@ -243,12 +232,11 @@ static bool plain_bounds(py::handle bounds_str, py::list &coords) {
     return true;
 }
 
-static py::object parse_bounds(const Args &a) {
-    py::handle bounds_str = a[1];
+py::object bounds_of(py::handle bounds_str) {
     if (!truthy(bounds_str)) return zeros();
     try {
         py::list coords;
-        if (plain_bounds(bounds_str, coords)) return coords;
+        if (auto t = ascii(bounds_str); t && plain_bounds(*t, coords)) return coords;
         py::object text = bounds_str.attr("replace"_n)("][", ",").attr("replace"_n)("[", "").attr("replace"_n)("]", "");
         for (py::handle x : text.attr("split"_n)(",")) coords.append(to_int(x));
         return coords;
@@ -256,6 +244,8 @@ static py::object parse_bounds(const Args &a) {
         return zeros();
     }
 }
+
+static py::object parse_bounds(const Args &a) { return bounds_of(a[1]); }
 
 const FunctionSpec kGetUiHierarchy{
     .name = "_get_ui_hierarchy",

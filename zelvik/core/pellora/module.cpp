@@ -10,6 +10,7 @@ static void build(ModuleBuilder &m) {
     m.import("xml.etree.ElementTree", "ET");
     m.import("typing", {"Dict", "List", "Optional", "Tuple"});
     m.import("PIL.Image", "Image");
+    load_element_tree_parts();
     m.add_class({"UIAnalyzer",
                  "UI分析器",
                  {&kInit, &kCaptureWithHierarchy, &kEnsureDeviceReady, &kGetDeviceResolution, &kTakeScreenshot,

@@ -3,6 +3,9 @@
 
 #include "zv.hpp"
 
+#include <optional>
+#include <string_view>
+
 namespace zv::pellora {
 
 // capture.cpp
@@ -15,6 +18,55 @@ extern const FunctionSpec kGetDeviceResolution;
 extern const FunctionSpec kTakeScreenshot, kAdbScreenshot, kExecuteAdbScreencap;
 // hierarchy.cpp
 extern const FunctionSpec kGetUiHierarchy, kParseXmlNode, kParseBounds;
+
+// The attributes a record reads after "bounds", in the order it reads them;
+// the 11 flags are Checkable to Displayed.
+enum Attr { Class, Text, ResourceId, ContentDesc, Package, Checkable, Checked, Clickable, Enabled, Focusable, Focused,
+            Scrollable, LongClickable, Password, Selected, Displayed, Index, AttrCount };
+
+// Which of the names `name` is, or -1.
+int attr_of(std::string_view name);
+
+// The 11 flag bits of a record, bit 0 for Checkable: `is_true(a)` tells
+// whether the text of attribute `a` is "true", nullopt when it is absent
+// (then the attribute's default holds).
+template <class IsTrue>
+unsigned flag_bits(IsTrue is_true) {
+    unsigned bits = 0;
+    for (int a = Checkable; a <= Displayed; ++a) {
+        const std::optional<bool> set = is_true(a);
+        bits |= (unsigned)set.value_or(a == Enabled || a == Displayed) << (a - Checkable);
+    }
+    return bits;
+}
+
+// A new record with the 19 keys in order, the flags set from the bits of
+// `flags` (as flag_bits) and the other values not yet set.
+py::dict new_record(unsigned flags);
+
+// Digits only, 1 to 18 of them: the number int() makes of that text.
+bool digits_value(const char *p, Py_ssize_t n, long long &value);
+py::object new_int(long long value);
+// int(value)
+py::object to_int(py::handle value);
+
+// [0, 0, 0, 0]
+py::list zeros();
+// The usual form, "[0,63][1080,210]": digits, commas and brackets only, each
+// piece 1 to 18 digits in one run, at most 8 pieces. Read in place, with the
+// result of the text steps of _parse_bounds; false for any other text.
+bool plain_bounds(std::string_view text, py::list &coords);
+// The steps of _parse_bounds(bounds_str) for a str.
+py::object bounds_of(py::handle bounds_str);
+
+// xml_records.cpp
+
+// The records _parse_xml_node(ET.fromstring(text)) gives, built straight
+// from the XML parser, when nobody can tell the difference (see there);
+// false when the ordinary steps must run instead.
+bool records_from_xml(const Args &a, py::handle self, py::handle text, py::object &hierarchy);
+// Notes the ElementTree parts that path relies on; run once, at import.
+void load_element_tree_parts();
 // lookup.cpp
 extern const FunctionSpec kFindElementAtPosition, kGetElementPath;
 
