@@ -1,6 +1,5 @@
 """The command line: `zelvik [--virtual] [--screen DUMP] COMMAND ...`."""
 import argparse
-import asyncio
 import sys
 from typing import List, Optional
 
@@ -9,6 +8,7 @@ from zelvik.virtual import SERIAL
 from . import commands
 from .actions import parse_point
 from .errors import WorkbenchError
+from .interrupts import exit_now_if_busy, run
 
 DEMO_POINT = (1448, 2420)  # the Save button of the virtual screen
 
@@ -81,10 +81,11 @@ def main(argv: Optional[List[str]] = None) -> int:
             stream.reconfigure(errors="backslashreplace")
     args = parser().parse_args(argv)
     try:
-        return asyncio.run(args.run(args))
+        return run(args.run(args))
     except WorkbenchError as e:
         print(f"zelvik: error: {e}", file=sys.stderr)
         return e.code
     except KeyboardInterrupt:
         print("zelvik: interrupted", file=sys.stderr)
+        exit_now_if_busy(130)
         return 130
