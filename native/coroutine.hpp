@@ -25,6 +25,7 @@
 #include "function.hpp"
 
 #include <coroutine>
+#include <cxxabi.h>
 #include <exception>
 #include <optional>
 
@@ -60,7 +61,15 @@ public:
         std::suspend_always initial_suspend() noexcept { return {}; }
         std::suspend_always final_suspend() noexcept { return {}; }
         void return_value(py::object v) { result = std::move(v); }
-        void unhandled_exception() { error = std::current_exception(); }
+        void unhandled_exception() {
+            try {
+                throw;
+            } catch (abi::__forced_unwind &) {
+                throw;
+            } catch (...) {
+                error = std::current_exception();
+            }
+        }
         // Obtains the awaitable's iterator at the await, as Python does.
         Awaiter await_transform(py::handle awaitable);
         // A temporary awaitable is taken over: C++ temporaries live across

@@ -96,6 +96,8 @@ static void add_traceback(PyObject *globals, const char *module, const char *qua
 void restore_error(PyObject *globals, const char *module, const char *qualname) {
     try {
         throw;
+    } catch (abi::__forced_unwind &) {
+        throw;
     } catch (py::error_already_set &e) {
         e.restore();
     } catch (py::builtin_exception &e) {

@@ -16,9 +16,16 @@
 
 #include "pyobj.hpp"
 
+#include <cxxabi.h>
 #include <string_view>
 
 namespace zv {
+
+// A thread ended by pthread_exit (the interpreter ends threads that reach for
+// the GIL during finalisation) unwinds with abi::__forced_unwind, which must
+// leave every handler untouched (the thread holds no GIL then): restore_error
+// rethrows it, and any other catch-all is preceded by
+//   catch (abi::__forced_unwind &) { throw; }
 
 // Rethrows `e` unless it belongs to the Exception family.
 void only_exception(py::error_already_set &e);

@@ -58,6 +58,8 @@ int exec_module(PyObject *module, ModuleBuild build) {
         ModuleBuilder builder(module);
         build(builder);
         return 0;
+    } catch (abi::__forced_unwind &) {
+        throw;
     } catch (...) {
         std::string name = PyModule_GetName(module) ? PyModule_GetName(module) : "?";
         PyErr_Clear();
