@@ -54,6 +54,13 @@ py::object ModuleBuilder::add_function(const FunctionSpec &spec) {
 void ModuleBuilder::set(const char *name, py::handle value) { globals_[name] = value; }
 
 int exec_module(PyObject *module, ModuleBuild build) {
+    // The runtime takes the GIL the way of the main interpreter only
+    // (PyGILState), so the modules load there alone.
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+        PyErr_Format(PyExc_ImportError, "module %s does not support loading in subinterpreters",
+                     PyModule_GetName(module));
+        return -1;
+    }
     try {
         ModuleBuilder builder(module);
         build(builder);
