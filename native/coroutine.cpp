@@ -200,9 +200,8 @@ static Step finish(CoroutineObject *c, PyObject **out) {
             check_result(*c->function->spec, result ? result : py::none());
             *out = (result ? result : py::none()).release().ptr();
             return Step::Return;
-        } catch (abi::__forced_unwind &) {
-            throw;
         } catch (...) {
+            if (foreign_exception()) throw;
             error = std::current_exception();
         }
     }

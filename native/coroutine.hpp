@@ -22,10 +22,10 @@
 //   whose accessor keeps the bound method (and so `obj`) until resumption.
 #pragma once
 
+#include "errors.hpp"
 #include "function.hpp"
 
 #include <coroutine>
-#include <cxxabi.h>
 #include <exception>
 #include <optional>
 
@@ -62,13 +62,8 @@ public:
         std::suspend_always final_suspend() noexcept { return {}; }
         void return_value(py::object v) { result = std::move(v); }
         void unhandled_exception() {
-            try {
-                throw;
-            } catch (abi::__forced_unwind &) {
-                throw;
-            } catch (...) {
-                error = std::current_exception();
-            }
+            if (foreign_exception()) throw;
+            error = std::current_exception();
         }
         // Obtains the awaitable's iterator at the await, as Python does.
         Awaiter await_transform(py::handle awaitable);

@@ -94,9 +94,8 @@ static void add_traceback(PyObject *globals, const char *module, const char *qua
 }
 
 void restore_error(PyObject *globals, const char *module, const char *qualname) {
+    if (foreign_exception()) throw;
     try {
-        throw;
-    } catch (abi::__forced_unwind &) {
         throw;
     } catch (py::error_already_set &e) {
         e.restore();

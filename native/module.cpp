@@ -65,9 +65,8 @@ int exec_module(PyObject *module, ModuleBuild build) {
         ModuleBuilder builder(module);
         build(builder);
         return 0;
-    } catch (abi::__forced_unwind &) {
-        throw;
     } catch (...) {
+        if (foreign_exception()) throw;
         std::string name = PyModule_GetName(module) ? PyModule_GetName(module) : "?";
         PyErr_Clear();
         detail::restore_error(PyModule_GetDict(module), name.substr(name.rfind('.') + 1).c_str(), "<module>");

@@ -142,6 +142,7 @@ def test_wifi_discovery_stops_at_once(tmp_path):
     hosts = [f"127.0.0.{i}" for i in range(1, 6)]
     with silent_listeners(hosts) as port:
         argv = ["-m", "zelvik", "--virtual", "wifi", f"{hosts[0]}-{hosts[-1]}", "--port", str(port)]
-        status, output, seconds = interrupted(argv, workbench_env(), "wifi: probing")
+        # the progress line shows once the probing starts
+        status, output, seconds = interrupted(argv, workbench_env(), "wifi", settle=0.5)
     check_stopped(status, output, seconds)
     assert "found" not in output and "no device answered" not in output

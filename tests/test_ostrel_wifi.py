@@ -252,7 +252,7 @@ def test_wifi_connection_with_real_adb_and_no_device(real_adb, monkeypatch):
 
 
 # A discovery whose probes are stopped by Ctrl-C: the probes of the first wave
-# run (1 s each), the queued ones must never start.
+# (at most 50) run for their second, the queued ones must never start.
 INTERRUPTED_DISCOVERY = textwrap.dedent(r'''
     import asyncio, signal, sys, time
     from zelvik.core import ostrel
@@ -294,7 +294,7 @@ def test_interrupt_drops_queued_probes_and_leaves_at_once(exception):
         proc.wait()
     assert proc.returncode == 0, err
     name, started, left = out.split()
-    assert (name, started) == (exception.split(".")[-1], "50") and float(left) < 0.3, out
+    assert name == exception.split(".")[-1] and 0 < int(started) <= 50 and float(left) < 0.3, out
 
 
 # A thread ended inside native code: pthread_exit unwinds the thread's stack
