@@ -3,6 +3,7 @@ Network traffic stays on 127.0.0.0/8, with listeners opened here."""
 import asyncio
 import concurrent.futures
 import contextlib
+import ctypes
 import socket
 import signal
 import subprocess
@@ -326,7 +327,12 @@ THREAD_EXIT_IN_NATIVE_CODE = textwrap.dedent(r'''
 ''')
 
 
-@pytest.mark.parametrize("where", ["probe", "discovery"])
+UNDER_ASAN = hasattr(ctypes.CDLL(None), "__asan_init")
+
+
+@pytest.mark.parametrize("where", ["probe", pytest.param("discovery", marks=pytest.mark.skipif(
+    UNDER_ASAN, reason="AddressSanitizer fails its own stack check (asan_thread.cpp CHECK) when pthread_exit "
+                       "unwinds the main thread through a coroutine frame"))])
 def test_thread_ended_inside_native_code(monkeypatch, tmp_path, where):
     FakeAdb(monkeypatch, tmp_path)  # `adb connect` fails at once
     with listeners("127.0.0.2") as port:
