@@ -201,6 +201,7 @@ static Step finish(CoroutineObject *c, PyObject **out) {
             *out = (result ? result : py::none()).release().ptr();
             return Step::Return;
         } catch (...) {
+            if (foreign_exception()) throw;
             error = std::current_exception();
         }
     }

@@ -22,6 +22,7 @@
 //   whose accessor keeps the bound method (and so `obj`) until resumption.
 #pragma once
 
+#include "errors.hpp"
 #include "function.hpp"
 
 #include <coroutine>
@@ -60,7 +61,10 @@ public:
         std::suspend_always initial_suspend() noexcept { return {}; }
         std::suspend_always final_suspend() noexcept { return {}; }
         void return_value(py::object v) { result = std::move(v); }
-        void unhandled_exception() { error = std::current_exception(); }
+        void unhandled_exception() {
+            if (foreign_exception()) throw;
+            error = std::current_exception();
+        }
         // Obtains the awaitable's iterator at the await, as Python does.
         Awaiter await_transform(py::handle awaitable);
         // A temporary awaitable is taken over: C++ temporaries live across

@@ -94,6 +94,7 @@ static void add_traceback(PyObject *globals, const char *module, const char *qua
 }
 
 void restore_error(PyObject *globals, const char *module, const char *qualname) {
+    if (foreign_exception()) throw;
     try {
         throw;
     } catch (py::error_already_set &e) {

@@ -16,9 +16,21 @@
 
 #include "pyobj.hpp"
 
+#include <exception>
 #include <string_view>
 
 namespace zv {
+
+// A thread ended by pthread_exit (the interpreter ends threads that reach for
+// the GIL during finalisation) unwinds with abi::__forced_unwind, a foreign
+// exception to C++ code, which must leave every handler untouched (the
+// thread may hold no GIL then). Every catch-all rethrows it first:
+// restore_error does, and any other starts with
+//   if (foreign_exception()) throw;
+// (catching abi::__forced_unwind & by name binds a reference to no object).
+
+// Inside a catch block: whether the exception handled is not a C++ one.
+inline bool foreign_exception() { return !std::current_exception(); }
 
 // Rethrows `e` unless it belongs to the Exception family.
 void only_exception(py::error_already_set &e);

@@ -314,7 +314,7 @@ static PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, 
     if (!f->bind(a, args, PyVectorcall_NARGS(nargsf), kwnames)) {
         try {
             throw py::error_already_set();
-        } catch (...) {
+        } catch (py::error_already_set &) {
             f->restore_error();
         }
         return nullptr;

@@ -54,11 +54,19 @@ py::object ModuleBuilder::add_function(const FunctionSpec &spec) {
 void ModuleBuilder::set(const char *name, py::handle value) { globals_[name] = value; }
 
 int exec_module(PyObject *module, ModuleBuild build) {
+    // The runtime takes the GIL the way of the main interpreter only
+    // (PyGILState), so the modules load there alone.
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+        PyErr_Format(PyExc_ImportError, "module %s does not support loading in subinterpreters",
+                     PyModule_GetName(module));
+        return -1;
+    }
     try {
         ModuleBuilder builder(module);
         build(builder);
         return 0;
     } catch (...) {
+        if (foreign_exception()) throw;
         std::string name = PyModule_GetName(module) ? PyModule_GetName(module) : "?";
         PyErr_Clear();
         detail::restore_error(PyModule_GetDict(module), name.substr(name.rfind('.') + 1).c_str(), "<module>");

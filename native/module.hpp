@@ -48,7 +48,9 @@ private:
 
 using ModuleBuild = void (*)(ModuleBuilder &);
 
-// Py_mod_exec implementation: runs `build`, reports errors as Python errors.
+// Py_mod_exec implementation: refuses interpreters other than the main one
+// (declared as a slot from 3.12 on), runs `build`, reports errors as Python
+// errors.
 int exec_module(PyObject *module, ModuleBuild build);
 
 }  // namespace zv

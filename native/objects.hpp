@@ -146,6 +146,7 @@ void as_call(const Args &a, const FunctionSpec &spec, Work &&work) {
     try {
         work();
     } catch (...) {
+        if (foreign_exception()) throw;
         detail::restore_error(a.globals().ptr(), module_short_name(a), spec.qualname);
         throw py::error_already_set();
     }

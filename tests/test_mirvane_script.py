@@ -250,6 +250,13 @@ def test_hostile_values_stay_literals(h):
                         "# 步骤 7: " + comment(h), "# 未支持的操作类型: " + comment(h), "# 步骤 8: click"]
 
 
+@pytest.mark.parametrize("h", HOSTILE + [chr(c) + "import os" for c in range(32)] + ["\x7f", "x\r\n\nimport os\n"])
+def test_unsupported_script_type_stays_one_comment(h):
+    result = recorder([RA("key", 0, {})]).generate_script(h)
+    assert result == "# 不支持的脚本类型: " + comment(h)
+    assert ast.parse(result).body == []
+
+
 def _on_instance(r):
     r._generate_key_code = lambda action: ["pressed"]
 

@@ -3,8 +3,12 @@ Network traffic stays on 127.0.0.0/8, with listeners opened here."""
 import asyncio
 import concurrent.futures
 import contextlib
+import ctypes
 import socket
+import signal
 import subprocess
+import sys
+import textwrap
 import threading
 import time
 import types
@@ -246,3 +250,92 @@ def test_wifi_connection_with_real_adb_and_no_device(real_adb, monkeypatch):
     with pytest.raises(Exception, match=f"^连接WiFi设备失败: no device 127.0.0.1:{port}$"):
         asyncio.run(ostrel.DeviceManager().connect_wifi_device("127.0.0.1", port))
     assert asyncio.run(ostrel.DeviceManager().disconnect_wifi_device(f"127.0.0.1:{port}")) is None
+
+
+# A discovery whose probes are stopped by Ctrl-C: the probes of the first wave
+# (at most 50) run for their second, the queued ones must never start.
+INTERRUPTED_DISCOVERY = textwrap.dedent(r'''
+    import asyncio, signal, sys, time
+    from zelvik.core import ostrel
+
+    started = []
+    signalled = []
+
+    class Slow(ostrel.DeviceManager):
+        def _scan_single_ip(self, ip, port, timeout=2.0):
+            started.append(ip)
+            time.sleep(1)
+
+    def interrupt(*_):
+        signalled.append(time.monotonic())
+        raise {exception}
+
+    signal.signal(signal.SIGINT, interrupt)
+    print("probing", flush=True)
+    try:
+        asyncio.run(Slow().discover_wifi_devices("10.0.0.1-10.0.0.200"))
+    except BaseException as e:
+        left = time.monotonic() - signalled[0]
+        time.sleep(1.5)  # the running probes end; nothing queued starts
+        print(type(e).__name__, len(started), round(left, 3))
+''')
+
+
+@pytest.mark.parametrize("exception", ["KeyboardInterrupt", "asyncio.CancelledError"])
+def test_interrupt_drops_queued_probes_and_leaves_at_once(exception):
+    proc = subprocess.Popen([sys.executable, "-c", INTERRUPTED_DISCOVERY.format(exception=exception)],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        assert proc.stdout.readline() == "probing\n"
+        time.sleep(0.4)
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=30)
+    finally:
+        proc.kill()
+        proc.wait()
+    assert proc.returncode == 0, err
+    name, started, left = out.split()
+    assert name == exception.split(".")[-1] and 0 < int(started) <= 50 and float(left) < 0.3, out
+
+
+# A thread ended inside native code: pthread_exit unwinds the thread's stack
+# through the native frames (as the interpreter does to threads that reach
+# for the GIL while it finalises), and their handlers must let it pass. The
+# main thread ends this way here, holding the GIL: the unwinding then runs
+# no destructor without it, and the process exits with status 0 once the
+# last thread has ended.
+THREAD_EXIT_IN_NATIVE_CODE = textwrap.dedent(r'''
+    import asyncio, ctypes, sys
+    from zelvik.core import ostrel
+
+    def end_thread(*_):
+        print("ending", flush=True)
+        ctypes.PyDLL(None).pthread_exit(None)
+
+    class Ending(ostrel.DeviceManager):
+        _parse_ip_range = staticmethod(end_thread)  # called inside the discovery coroutine
+
+    class Device:
+        connect = staticmethod(end_thread)  # called inside the probe
+
+    ostrel.u2 = Device()
+    if sys.argv[1] == "probe":
+        ostrel.DeviceManager()._scan_single_ip("127.0.0.2", int(sys.argv[2]))
+    else:
+        asyncio.run(Ending().discover_wifi_devices("127.0.0.2"))
+    print("not ended", flush=True)
+''')
+
+
+UNDER_ASAN = hasattr(ctypes.CDLL(None), "__asan_init")
+
+
+@pytest.mark.parametrize("where", ["probe", pytest.param("discovery", marks=pytest.mark.skipif(
+    UNDER_ASAN, reason="AddressSanitizer fails its own stack check (asan_thread.cpp CHECK) when pthread_exit "
+                       "unwinds the main thread through a coroutine frame"))])
+def test_thread_ended_inside_native_code(monkeypatch, tmp_path, where):
+    FakeAdb(monkeypatch, tmp_path)  # `adb connect` fails at once
+    with listeners("127.0.0.2") as port:
+        run = subprocess.run([sys.executable, "-c", THREAD_EXIT_IN_NATIVE_CODE, where, str(port)],
+                             capture_output=True, text=True, timeout=60)
+    assert (run.returncode, run.stdout, run.stderr) == (0, "ending\n", "")

@@ -1,6 +1,5 @@
 """The command line: `zelvik [--virtual] [--screen DUMP] COMMAND ...`."""
 import argparse
-import asyncio
 import re
 import sys
 from pathlib import Path
@@ -9,6 +8,7 @@ from typing import List, Optional
 from . import commands, ranges, screen_dump
 from .actions import parse_point
 from .errors import WorkbenchError
+from .interrupts import exit_now_if_busy, run
 from .version import VersionAction
 
 DEMO_POINT = (1448, 2420)  # the Save button of the virtual screen
@@ -125,10 +125,11 @@ def main(argv: Optional[List[str]] = None) -> int:
     try:
         if args.screen is not None:
             screen_dump.check(args.screen)
-        return asyncio.run(args.run(args))
+        return run(args.run(args))
     except WorkbenchError as e:
         print(f"zelvik: error: {e}", file=sys.stderr)
         return e.code
     except KeyboardInterrupt:
         print("zelvik: interrupted", file=sys.stderr)
+        exit_now_if_busy(130)
         return 130

@@ -28,9 +28,6 @@ struct Lit {  // str(value) inside a "..." literal
 struct Com {  // str(value) inside a # comment
     py::handle value;
 };
-struct Code {  // str(value) as is
-    py::handle value;
-};
 struct Step {  // a step number: the count, or the int a caller passed
     long long count;
     py::handle value;
@@ -50,7 +47,6 @@ void put(Text &t, Step p) {
     else
         t << p.count;
 }
-void put(Text &t, Code p) { t.plain(p.value); }
 void put(Text &t, const LitNum &p) {
     PyObject *v = p.value.ptr();
     if (PyLong_CheckExact(v) || PyFloat_CheckExact(v))  // digits, sign, point, e, inf or nan
@@ -307,7 +303,7 @@ static py::object generate_script(const Args &a) {
     py::handle self = a[0], script_type = a[1];
     if (!truthy(self.attr("actions"_n))) return py::reinterpret_borrow<py::object>("# 没有录制的操作"_n);
     if (equals(script_type, "uiautomator2"_n)) return call_method(self, "_generate_uiautomator2_script"_n);
-    return line(U"# 不支持的脚本类型: ", Code{script_type});
+    return line(U"# 不支持的脚本类型: ", Com{script_type});
 }
 
 static py::object generate_uiautomator2_script(const Args &a) {

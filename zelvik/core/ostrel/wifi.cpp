@@ -19,11 +19,12 @@ static Task discover_wifi_devices(const Args &a) {
     py::object enter = py::type::handle_of(pool).attr("__enter__"_n);
     py::object exit = py::type::handle_of(pool).attr("__exit__"_n);
     py::object executor = enter(pool);
+    bool interrupted = false;
     try {
         py::dict future_to_ip;
-        for (py::handle ip : ip_list)
-            future_to_ip[executor.attr("submit"_n)(self.attr("_scan_single_ip"_n), ip, port)] = ip;
         try {
+            for (py::handle ip : ip_list)
+                future_to_ip[executor.attr("submit"_n)(self.attr("_scan_single_ip"_n), ip, port)] = ip;
             for (py::handle future : futures.attr("as_completed"_n)(future_to_ip, "timeout"_a = 30)) {
                 try {
                     py::object result = future.attr("result"_n)();
@@ -34,13 +35,17 @@ static Task discover_wifi_devices(const Args &a) {
             }
         } catch (py::error_already_set &e) {
             // Past the time limit the probes not yet started are dropped;
-            // those running finish when the block is left.
-            if (!e.matches(futures.attr("TimeoutError"_n))) throw;
+            // those running finish when the block is left. An interrupt
+            // (KeyboardInterrupt and the like) drops them too and leaves at
+            // once: the running probes end on their own.
+            interrupted = !matches(e, PyExc_Exception);
+            if (!interrupted && !e.matches(futures.attr("TimeoutError"_n))) throw;
             Handling h(e);
             executor.attr("shutdown"_n)("wait"_a = false, "cancel_futures"_a = true);
             throw;
         }
     } catch (py::error_already_set &e) {
+        if (interrupted) throw;
         Handling h(e);
         py::object value = exception_value(e);
         if (!truthy(exit(pool, py::type::handle_of(value), value, value.attr("__traceback__"_n)))) throw;
