@@ -20,13 +20,13 @@ FAKE_BIN = ROOT / "tests" / "fakes" / "bin"
 for name in ("ostrel", "pellora"):
     pytest.importorskip(f"zelvik.core.{name}")
 
-# The workbench with the virtual device's hierarchy dump slowed down: the
+# The workbench on a virtual device whose hierarchy dump takes 30 s: the
 # capture waits in an executor thread.
 SLOW_DUMP = """
-import sys, time
-from zelvik.virtual.device import VirtualDevice
-dump = VirtualDevice.dump_hierarchy
-VirtualDevice.dump_hierarchy = lambda self, *a, **k: (time.sleep(30), dump(self, *a, **k))[1]
+import sys
+from zelvik.virtual import device
+start = device.VirtualDevice.__init__
+device.VirtualDevice.__init__ = lambda self, *a, **k: start(self, *a, faults={"slow-dump"}, dump_delay=30, **k)
 from zelvik.workbench.cli import main
 sys.argv[0] = "zelvik"
 raise SystemExit(main())
@@ -125,9 +125,11 @@ def check_stopped(status, output, seconds):
 
 def test_devices_on_a_slow_adb_stops_at_once(slow_adb):
     env, log = slow_adb
-    # the adb call is under way once the fake adb has logged it
-    status, output, seconds = interrupted(["-m", "zelvik", "devices"], env, lambda _: log.exists())
-    assert log.read_text().splitlines() == ['["devices"]']
+    # the device listing is under way once the fake adb has logged it
+    listing = '["devices"]'
+    status, output, seconds = interrupted(["-m", "zelvik", "devices"], env,
+                                          lambda _: log.exists() and listing in log.read_text())
+    assert log.read_text().splitlines()[-1] == listing
     check_stopped(status, output, seconds)
 
 
@@ -141,7 +143,7 @@ def test_capture_of_a_slow_device_stops_at_once(tmp_path):
 def test_wifi_discovery_stops_at_once(tmp_path):
     hosts = [f"127.0.0.{i}" for i in range(1, 6)]
     with silent_listeners(hosts) as port:
-        argv = ["-m", "zelvik", "--virtual", "wifi", f"{hosts[0]}-{hosts[-1]}", "--port", str(port)]
+        argv = ["-m", "zelvik", "wifi", f"{hosts[0]}-{hosts[-1]}", "--port", str(port)]
         # the progress line shows once the probing starts
         status, output, seconds = interrupted(argv, workbench_env(), "wifi", settle=0.5)
     check_stopped(status, output, seconds)

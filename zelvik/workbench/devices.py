@@ -57,6 +57,7 @@ class Devices:
         self.device = None
         self.server: Optional[AdbServer] = None
         self._undo: List[Callable[[], None]] = []
+        self._scanning = False  # an interrupted scan's thread still uses the manager
 
     def find_adb(self) -> AdbProgram:
         """adb from PATH, else the copy inside adbutils, whose folder then
@@ -102,8 +103,10 @@ class Devices:
         self.find_adb()
         if not (virtual or screen_file is not None):
             # The scan blocks while uiautomator2 connects: on a thread, with progress.
+            self._scanning = True
             self.records = await waiting(in_thread(lambda: asyncio.run(self.manager.scan_devices())),
                                          "scanning devices")
+            self._scanning = False
             if self.records or device is not None:
                 return
             note("no device attached; using the virtual device")
@@ -142,7 +145,8 @@ class Devices:
         running on worker threads end (they fail at once, the device being
         gone) before the private server stops, so that none of them starts
         another server; then puts the environment back."""
-        await self.manager.cleanup()
+        if not self._scanning:
+            await self.manager.cleanup()
         if self.device is not None:
             self.device.stop()
             await asyncio.get_running_loop().shutdown_default_executor()

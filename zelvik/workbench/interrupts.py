@@ -59,8 +59,9 @@ def run(command) -> int:
 
 def exit_now_if_busy(status: int) -> None:
     """Threads still in blocking device work (probes, adb calls) cannot be
-    stopped, and the interpreter would wait for them at exit: leave without."""
-    if any(t.is_alive() and not t.daemon for t in threading.enumerate() if t is not threading.current_thread()):
+    stopped: the interpreter would wait for them at exit, or end daemon ones
+    inside native code as it finalizes. Leave without either."""
+    if any(t.is_alive() for t in threading.enumerate() if t is not threading.current_thread()):
         sys.stdout.flush()
         sys.stderr.flush()
         os._exit(status)
