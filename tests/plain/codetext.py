@@ -46,7 +46,8 @@ def check(name, expected, value, none=False):
     if type(value) is expected or (none and value is None):
         return
     note = ". Subclasses of built-in types are not accepted for this argument." if isinstance(value, expected) else ""
-    raise TypeError(f"Argument '{name}' has incorrect type (expected {expected.__name__}, got {type_name(value)}){note}")
+    got = type_name(value)
+    raise TypeError(f"Argument '{name}' has incorrect type (expected {expected.__name__}, got {got}){note}")
 
 
 def to_int(name, value):
