@@ -9,15 +9,19 @@ import math
 
 from hypothesis import strategies as st
 
+import sanitizer
+
 SPECIAL = [chr(c) for c in range(0x20)] + [
     "\x7f", "\x85", "\u2028", "\ufeff", '"', "'", "\\", "#", "[", "]", ",", "{", "}", " ", "-", "/", ":", ".",
     "\ud800", "\udbff", "\udc80", "\udfff",  # lone surrogates
     "\U0001f600", "\U00010000", "\U0010ffff", "中", "é", "a", "Z", "0", "9"]
 characters = st.sampled_from(SPECIAL)
 short_texts = st.one_of(st.text(characters, max_size=24), st.text(max_size=24))
-# A piece repeated to tens of thousands of characters.
+# A piece repeated to tens of thousands of characters (thousands under the
+# sanitizer, where every allocation is checked).
+HUGE = (1_000, 5_000) if sanitizer.ACTIVE else (5_000, 40_000)
 huge_texts = st.builds(lambda piece, n: piece * n, st.text(characters, min_size=1, max_size=6),
-                       st.integers(5_000, 40_000))
+                       st.integers(*HUGE))
 texts = st.one_of(short_texts, short_texts, short_texts, huge_texts)
 
 
