@@ -23,9 +23,10 @@ import tracemalloc
 import types
 import xml.etree.ElementTree as ET
 import xml.parsers.expat as pyexpat
-from typing import List, Optional
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+sys.path[:0] = [str(ROOT), str(ROOT / "tests")]
+from plain.pellora import PlainAnalyzer  # noqa: E402
 from zelvik.core import pellora  # noqa: E402
 
 SCREEN_W, SCREEN_H = 1080, 2400
@@ -138,81 +139,6 @@ def make_dump(rows=415):
     d.close()
     d.close()
     return d.text(), d.count + 1  # + the hierarchy element
-
-
-# ---------------------------------------------------------------- plain Python
-
-
-class PlainAnalyzer:
-    """The same steps written in plain Python."""
-
-    def _parse_xml_node(self, node: "ET.Element") -> dict:
-        attrs = node.attrib
-        bounds = self._parse_bounds(attrs.get("bounds", ""))
-        node_data = {
-            "class": attrs.get("class", ""),
-            "text": attrs.get("text", ""),
-            "resource_id": attrs.get("resource-id", ""),
-            "content_desc": attrs.get("content-desc", ""),
-            "package": attrs.get("package", ""),
-            "bounds": bounds,
-            "checkable": attrs.get("checkable", "false") == "true",
-            "checked": attrs.get("checked", "false") == "true",
-            "clickable": attrs.get("clickable", "false") == "true",
-            "enabled": attrs.get("enabled", "true") == "true",
-            "focusable": attrs.get("focusable", "false") == "true",
-            "focused": attrs.get("focused", "false") == "true",
-            "scrollable": attrs.get("scrollable", "false") == "true",
-            "long_clickable": attrs.get("long-clickable", "false") == "true",
-            "password": attrs.get("password", "false") == "true",
-            "selected": attrs.get("selected", "false") == "true",
-            "displayed": attrs.get("displayed", "true") == "true",
-            "index": int(attrs.get("index", "0")),
-            "children": [],
-        }
-        for child in node:
-            child_data = self._parse_xml_node(child)
-            node_data["children"].append(child_data)
-        return node_data
-
-    def _parse_bounds(self, bounds_str: str) -> List[int]:
-        if not bounds_str:
-            return [0, 0, 0, 0]
-        try:
-            bounds_str = bounds_str.replace("][", ",").replace("[", "").replace("]", "")
-            coords = [int(x) for x in bounds_str.split(",")]
-            return coords
-        except:  # noqa: E722
-            return [0, 0, 0, 0]
-
-    def find_element_at_position(self, hierarchy: dict, x: int, y: int) -> Optional[dict]:
-        def search_node(node: dict) -> Optional[dict]:
-            if not node.get("bounds"):
-                return None
-            left, top, right, bottom = node["bounds"]
-            if left <= x <= right and top <= y <= bottom:
-                for child in node.get("children", []):
-                    result = search_node(child)
-                    if result:
-                        return result
-                return node
-            return None
-
-        return search_node(hierarchy)
-
-    def get_element_path(self, hierarchy: dict, target_element: dict) -> List[dict]:
-        def find_path(node: dict, path: List[dict]) -> Optional[List[dict]]:
-            current_path = path + [node]
-            if node == target_element:
-                return current_path
-            for child in node.get("children", []):
-                result = find_path(child, current_path)
-                if result:
-                    return result
-            return None
-
-        result = find_path(hierarchy, [])
-        return result if result else []
 
 
 # ---------------------------------------------------------------- the hierarchy fetch

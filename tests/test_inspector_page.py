@@ -14,6 +14,7 @@ from pathlib import Path
 import pytest
 from PIL import Image
 
+import sanitizer
 from test_cli import ROOT
 from test_snapshot import snapshot_file
 from zelvik.workbench.cli import main
@@ -130,8 +131,8 @@ def alive(pid: int) -> bool:
 
 class Browser:
     """Headless Chromium under chromedriver on a loopback port. The driver
-    gets an environment without LD_PRELOAD (a sanitizer run preloads its
-    runtime into Python; the browser must not inherit it)."""
+    gets an environment without the sanitizer run's preload (the browser
+    hangs with it)."""
 
     def __init__(self, profile: Path):
         from selenium import webdriver
@@ -146,7 +147,7 @@ class Browser:
             def is_connectable(self):
                 return utils.is_connectable(self.port, "127.0.0.1")
 
-        env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "PYTHONMALLOC")}
+        env = sanitizer.child_env()
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
         for arg in ("--headless=new", "--no-sandbox", "--window-size=1600,1000", "--disable-gpu",
