@@ -58,7 +58,7 @@ def page_data(shot, point: Optional[Tuple[int, int]]) -> dict:
 
 def inspector_page(shot, point: Optional[Tuple[int, int]] = None) -> bytes:
     """The page of the capture `shot`, `point` preselected."""
-    parts = {"style": _asset("inspect.css"), "script": _asset("inspect.js"),
+    parts = {"style": _asset("viewer.css"), "script": _asset("viewer.js"),
              "data": script_json(page_data(shot, point))}
     # One pass, so no inserted part is searched for markers again.
-    return re.sub(r"\{\{(\w+)\}\}", lambda m: parts[m.group(1)], _asset("inspect.html")).encode("utf-8")
+    return re.sub(r"\{\{(\w+)\}\}", lambda m: parts[m.group(1)], _asset("viewer.html")).encode("utf-8")
