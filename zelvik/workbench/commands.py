@@ -126,8 +126,12 @@ def element_under(shot: Capture, point: Tuple[int, int]) -> dict:
     return element
 
 
-CAPTURE_FILES = ("screenshot.png", "hierarchy.json", "annotated.png", "snapshot.zip", "inspect.html")
 PAGE = "inspect.html"
+CAPTURE_FILES = ("screenshot.png", "hierarchy.json", "annotated.png", "snapshot.zip", PAGE)
+
+
+def exists(path) -> UsageError:
+    return UsageError(f"{path} exists (--force replaces it)")
 
 
 def refuse_existing(out: Path, names, force: bool) -> None:
@@ -135,7 +139,7 @@ def refuse_existing(out: Path, names, force: bool) -> None:
     if not force:
         for name in names:
             if (out / name).exists():
-                raise UsageError(f"{out / name} exists (--force replaces it)")
+                raise exists(out / name)
 
 
 def write_files(out: Path, files: Dict[str, bytes], force: bool) -> None:
@@ -147,7 +151,7 @@ def write_files(out: Path, files: Dict[str, bytes], force: bool) -> None:
             with open(out / name, "wb" if force else "xb") as f:
                 f.write(data)
     except FileExistsError as e:
-        raise UsageError(f"{e.filename} exists (--force replaces it)") from None
+        raise exists(e.filename) from None
     except OSError as e:
         raise WorkbenchError(f"cannot write to {out}: {e.strerror or e}") from e
 
@@ -172,7 +176,7 @@ def write_capture(shot: Capture, out_dir: str, point: Optional[Tuple[int, int]],
     print(f"elements    {out / 'hierarchy.json'}  ({output.count_elements(shot.hierarchy)} elements)")
     print(f"annotated   {out / 'annotated.png'}  (element bounds{highlight})")
     print(f"snapshot    {out / 'snapshot.zip'}  (reopen with: zelvik open {out / 'snapshot.zip'})")
-    print(f"page        {out / 'inspect.html'}  (open in a browser: {(out / 'inspect.html').resolve().as_uri()})")
+    print(f"page        {out / PAGE}  (open in a browser: {(out / PAGE).resolve().as_uri()})")
 
 
 def inspect_report(shot: Capture, point: Tuple[int, int], full_xpath: bool = False) -> str:
