@@ -65,7 +65,10 @@ Handling::Handling(py::handle exc_value) {
     PyErr_SetExcInfo(t, v, tb);  // steals all three
 }
 
-Handling::~Handling() { PyErr_SetExcInfo(saved_type_, saved_value_, saved_tb_); }
+Handling::~Handling() {
+    park_if_ended();
+    PyErr_SetExcInfo(saved_type_, saved_value_, saved_tb_);
+}
 
 py::object exception_value(py::error_already_set &e) { return py::reinterpret_borrow<py::object>(attach_traceback(e)); }
 

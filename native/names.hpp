@@ -6,7 +6,7 @@
 // Each literal is interned once per process and kept for its lifetime.
 #pragma once
 
-#include <Python.h>
+#include "python.hpp"
 
 #include <algorithm>
 #include <cstddef>

@@ -4,6 +4,8 @@
 #ifndef PYBIND11_SIMPLE_GIL_MANAGEMENT
 #define PYBIND11_SIMPLE_GIL_MANAGEMENT
 #endif
+#include "python.hpp"
+
 #include <pybind11/pybind11.h>
 
 #include "names.hpp"

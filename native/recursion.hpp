@@ -55,6 +55,7 @@ public:
         return true;
     }
     static void leave() {
+        park_if_ended();
 #if PY_VERSION_HEX >= 0x030C0000
         --detail::native_depth;
 #endif

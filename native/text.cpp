@@ -24,6 +24,7 @@ Spare spare;
 }  // namespace
 
 Text::~Text() {
+    park_if_ended();  // the spare buffer is shared under the GIL
     if (heap_ && !spare.buffer && capacity_ <= Spare::kLargest) {
         spare.buffer = std::move(heap_);
         spare.capacity = capacity_;

@@ -339,3 +339,51 @@ def test_thread_ended_inside_native_code(monkeypatch, tmp_path, where):
         run = subprocess.run([sys.executable, "-c", THREAD_EXIT_IN_NATIVE_CODE, where, str(port)],
                              capture_output=True, text=True, timeout=60)
     assert (run.returncode, run.stdout, run.stderr) == (0, "ending\n", "")
+
+
+# The interpreter ends, with discovery or a probe still running on a daemon
+# thread: the thread is ended when it reaches for the GIL (unwound, before
+# 3.14) and its native frames' destructors must not free objects without it.
+EXIT_DURING_DISCOVERY = textwrap.dedent(r'''
+    import asyncio, random, sys, threading, time, types
+    from concurrent import futures
+    from zelvik.core import ostrel
+
+    class Sock:
+        def settimeout(self, timeout): pass
+        def connect_ex(self, address):
+            time.sleep(random.uniform(0.01, 0.15))
+            return 111
+        def close(self): pass
+
+    ostrel.socket = types.SimpleNamespace(socket=lambda *_: Sock(), AF_INET=2, SOCK_STREAM=1)
+    manager, running = ostrel.DeviceManager(), threading.Event()
+
+    def as_completed(*args, **kwargs):  # every probe is submitted by now
+        running.set()
+        return futures.as_completed(*args, **kwargs)
+
+    ostrel.concurrent = types.SimpleNamespace(futures=types.SimpleNamespace(
+        ThreadPoolExecutor=futures.ThreadPoolExecutor, TimeoutError=futures.TimeoutError,
+        as_completed=as_completed))
+
+    def work():
+        if sys.argv[1] == "probe":
+            running.set()
+            while True:
+                manager._scan_single_ip("127.0.0.2", 5555)
+        asyncio.run(manager.discover_wifi_devices("127.0.0.0/24"))
+
+    threading.Thread(target=work, daemon=True).start()
+    running.wait(10)
+    time.sleep(float(sys.argv[2]))
+    print("leaving", flush=True)
+''')
+
+
+@pytest.mark.parametrize("where", ["probe", "discovery"])
+def test_interpreter_exit_with_discovery_on_a_daemon_thread(where):
+    for delay in (0.0, 0.05, 0.1, 0.15, 0.2, 0.3):
+        run = subprocess.run([sys.executable, "-c", EXIT_DURING_DISCOVERY, where, str(delay)],
+                             capture_output=True, text=True, timeout=60)
+        assert (run.returncode, run.stdout, run.stderr) == (0, "leaving\n", ""), delay

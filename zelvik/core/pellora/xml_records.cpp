@@ -269,6 +269,7 @@ public:
 #if PY_VERSION_HEX >= 0x030A0000
     CollectionsPaused() : enabled_(PyGC_Disable()) {}
     ~CollectionsPaused() {
+        park_if_ended();
         if (enabled_) PyGC_Enable();
     }
 #else
@@ -276,6 +277,7 @@ public:
         if (enabled_) gc_call("disable");
     }
     ~CollectionsPaused() {
+        park_if_ended();
         if (enabled_) gc_call("enable");
     }
 
