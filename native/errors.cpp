@@ -15,6 +15,8 @@ PyObject *intern_or_die(const char *text) {
 }
 }  // namespace detail
 
+std::string type_name(PyObject *v) { return std::string(Py_TYPE(v)->tp_name).substr(0, 200); }
+
 void only_exception(py::error_already_set &e) {
     if (!e.matches(PyExc_Exception)) throw;
 }

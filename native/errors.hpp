@@ -17,6 +17,7 @@
 #include "pyobj.hpp"
 
 #include <exception>
+#include <string>
 #include <string_view>
 
 namespace zv {
@@ -42,6 +43,10 @@ bool matches(py::error_already_set &e, PyObject *type);
 // being handled, if any, becomes its __context__.
 [[noreturn]] void raise(PyObject *type, std::string_view message);
 [[noreturn]] void raise(PyObject *type, py::handle message);
+
+// The name of `v`'s type as the interpreter's messages give it (at most 200
+// bytes, as "%.200s").
+std::string type_name(PyObject *v);
 
 // Raises the exception instance or class `exc` as a `raise exc` statement.
 [[noreturn]] void raise_object(py::handle exc);

@@ -27,7 +27,7 @@ py::object field(py::handle record, py::handle key) {
     }
     if (!PyUnicode_Check(v))
         raise(PyExc_TypeError, "the '" + text_of(key) + "' of a selector record must be a str, got " +
-                                   std::string(Py_TYPE(v)->tp_name).substr(0, 200));
+                                   type_name(v));
     py::object s = py::reinterpret_steal<py::object>(PyUnicode_FromObject(v));
     if (!s) throw py::error_already_set();
     return s;

@@ -20,8 +20,6 @@ static py::handle key_name(Attr a) {
     }
 }
 
-static std::string type_name(PyObject *v) { return std::string(Py_TYPE(v)->tp_name).substr(0, 200); }
-
 Index::Index(py::handle tree)
     : tree_(py::reinterpret_borrow<py::object>(tree)),
       records_(py::reinterpret_steal<py::object>(PyList_New(0))),

@@ -8,7 +8,7 @@ namespace zv::pellora {
 // The argument check of the nested functions' `node: dict` parameter.
 [[noreturn]] static void refuse_node(PyObject *v) {
     std::string message = "Argument 'node' has incorrect type (expected dict, got ";
-    message += std::string(Py_TYPE(v)->tp_name).substr(0, 200) + ")";
+    message += type_name(v) + ")";
     if (PyDict_Check(v)) message += ". Subclasses of built-in types are not accepted for this argument.";
     raise(PyExc_TypeError, message);
 }
@@ -41,7 +41,7 @@ static void unpack4(py::handle value, py::object (&out)[4]) {
         it = py::iter(value);
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_TypeError) || Py_TYPE(v)->tp_iter || PySequence_Check(v)) throw;
-        raise(PyExc_TypeError, "cannot unpack non-iterable " + std::string(Py_TYPE(v)->tp_name).substr(0, 200) + " object");
+        raise(PyExc_TypeError, "cannot unpack non-iterable " + type_name(v) + " object");
     }
     for (int i = 0; i < 4; ++i, ++it) {
         if (it == py::iterator::sentinel())
