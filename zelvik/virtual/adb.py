@@ -13,7 +13,7 @@ import socket
 import subprocess
 import time
 from pathlib import Path
-from typing import NamedTuple, Optional
+from typing import NamedTuple, Optional, Tuple
 
 QUIET = {"ADB_EMU": "0", "ADB_USB": "0", "ADB_MDNS": "0"}
 START_TIMEOUT = 10.0
@@ -34,14 +34,22 @@ def bundled_adb() -> Optional[str]:
     return str(path) if path.is_file() and os.access(path, os.X_OK) else None
 
 
+def release_and_build(path: str, timeout: float) -> Tuple[str, str]:
+    """("1.0.41", "29.0.6-debian") from `adb version`, "" for either that it
+    does not print; OSError or SubprocessError if it does not run."""
+    # "Android Debug Bridge version 1.0.41", "Version 29.0.6-debian", "Installed as ..."
+    lines = subprocess.run([path, "version"], capture_output=True, text=True, timeout=timeout).stdout.splitlines()
+    release = lines[0].split()[-1] if lines and lines[0].strip() else ""
+    build = lines[1].split(" ", 1)[-1].strip() if len(lines) > 1 and lines[1].startswith("Version ") else ""
+    return release, build
+
+
 def version_of(path: str) -> str:
     """ "1.0.41 (29.0.6-debian)" from `adb version`; "" if it does not run."""
     try:
-        lines = subprocess.run([path, "version"], capture_output=True, text=True, timeout=10).stdout.splitlines()
+        release, build = release_and_build(path, timeout=10)
     except (OSError, subprocess.SubprocessError):
         return ""
-    release = lines[0].rsplit(" ", 1)[-1] if lines else ""
-    build = lines[1].split(" ", 1)[-1] if len(lines) > 1 and lines[1].startswith("Version ") else ""
     return f"{release} ({build})" if build else release
 
 

@@ -15,16 +15,13 @@ from . import device_errors
 from .background import in_thread
 from .errors import UsageError, WorkbenchError, core
 from .progress import waiting
+from .version import installed_version
 
 NO_ADB = "no adb program: install adb (Debian/Ubuntu: apt-get install adb) or uiautomator2, whose adbutils has one"
 
 
 def uiautomator2_version(u2) -> str:
-    try:
-        from importlib.metadata import version
-        return version("uiautomator2")
-    except Exception:  # not installed as a distribution
-        return getattr(u2, "__version__", "unknown")
+    return installed_version("uiautomator2") or getattr(u2, "__version__", "unknown")
 
 
 def point_at(server: AdbServer) -> Callable[[], None]:

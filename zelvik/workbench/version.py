@@ -7,9 +7,10 @@ import subprocess
 import sys
 from importlib import metadata
 from pathlib import Path
-from typing import List
+from typing import List, Optional
 
 import zelvik
+from zelvik.virtual.adb import release_and_build
 
 
 def _core_state() -> str:
@@ -25,20 +26,23 @@ def _adb() -> str:
     if path is None:
         return "adb not found on PATH"
     try:
-        lines = subprocess.run([path, "version"], capture_output=True, text=True, timeout=5).stdout.splitlines()
+        release, build = release_and_build(path, timeout=5)
     except (OSError, subprocess.SubprocessError) as e:
         return f"adb {path} does not answer `adb version` ({e})"
-    # "Android Debug Bridge version 1.0.41", "Version 34.0.4-debian", "Installed as ..."
-    version = lines[0].split()[-1] if lines and lines[0].strip() else "(version unknown)"
-    tools = [line.strip() for line in lines[1:2] if line.startswith("Version ")]
-    return " ".join(["adb", version, *(f"({v})" for v in tools), path])
+    return " ".join(["adb", release or "(version unknown)", *([f"(Version {build})"] if build else []), path])
+
+
+def installed_version(distribution: str) -> Optional[str]:
+    """The installed version of `distribution`, None if it is not installed."""
+    try:
+        return metadata.version(distribution)
+    except metadata.PackageNotFoundError:
+        return None
 
 
 def _uiautomator2() -> str:
-    try:
-        return f"uiautomator2 {metadata.version('uiautomator2')}"
-    except metadata.PackageNotFoundError:
-        return "uiautomator2 not installed"
+    version = installed_version("uiautomator2")
+    return f"uiautomator2 {version}" if version else "uiautomator2 not installed"
 
 
 def version_lines() -> List[str]:
