@@ -46,13 +46,14 @@ def adb_states() -> Dict[str, str]:
 
 def _advice(serial: str, state: Optional[str]):
     """(what, to do) for a device adb lists as `state` (None: not listed)."""
+    wifi = WIFI_SERIAL.match(serial) is not None
     if state is None:
-        if WIFI_SERIAL.match(serial):
+        if wifi:
             return "is not attached", f"check that the phone is on this network, run: adb connect {serial}, " + AGAIN
         return "is not attached", "plug it in with USB debugging on and check that adb devices lists it, " + AGAIN
     if state in STATES:
         what, todo = STATES[state]
-        if state == "offline" and WIFI_SERIAL.match(serial):
+        if state == "offline" and wifi:
             todo = f"run: adb disconnect {serial} && adb connect {serial}, " + AGAIN
         return what, todo
     if state in ("recovery", "bootloader", "sideload", "rescue"):
@@ -88,9 +89,10 @@ def explained(records: List[dict]) -> List[dict]:
     for record in records:
         if record.get("status") == "error":
             serial = record.get("id", "")
-            advice = _advice(serial, states.get(serial))
+            state = states.get(serial)
+            advice = _advice(serial, state)
             if advice is not None:
-                record = dict(record, status=states.get(serial, "missing"), error=advice[1])
+                record = dict(record, status="missing" if state is None else state, error=advice[1])
         shown.append(record)
     return shown
 

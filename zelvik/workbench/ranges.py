@@ -17,8 +17,8 @@ FORMS = "give an address A.B.C.D, a range A.B.C.D-A.B.C.E or a network A.B.C.D/N
 class ScanRange:
     """The addresses first..last, in order."""
 
-    def __init__(self, text: str, first: int, last: int):
-        self.text, self.first, self.last = text, first, last
+    def __init__(self, first: int, last: int):
+        self.first, self.last = first, last
 
     @property
     def count(self) -> int:
@@ -60,17 +60,17 @@ def parse(text: str) -> ScanRange:
             raise UsageError(f"no address in the range {text} ({e}); {FORMS}") from None
         if first > last:
             raise UsageError(f"no address in the range {text} (it starts above its end); {FORMS}")
-        return ScanRange(text, first, last)
+        return ScanRange(first, last)
     if "/" in value:
         try:
-            return ScanRange(text, *_hosts(ipaddress.IPv4Network(value, strict=False)))
+            return ScanRange(*_hosts(ipaddress.IPv4Network(value, strict=False)))
         except ValueError as e:
             raise UsageError(f"not an IPv4 network: {text} ({e}); {FORMS}") from None
     try:
         address = int(ipaddress.IPv4Address(value))
     except ValueError as e:
         raise UsageError(f"not an IPv4 address: {text} ({e}); host names are not looked up: {FORMS}") from None
-    return ScanRange(text, address, address)
+    return ScanRange(address, address)
 
 
 def guarded(text: str, everything: bool) -> ScanRange:
