@@ -172,11 +172,12 @@ def write_capture(shot: Capture, out_dir: str, point: Optional[Tuple[int, int]],
     if point:
         found = output.label(selected) if selected else "no element there"
         highlight = f"; ({point[0]}, {point[1]}): {found}"
-    print(f"screenshot  {out / 'screenshot.png'}  ({width}x{height})")
-    print(f"elements    {out / 'hierarchy.json'}  ({output.count_elements(shot.hierarchy)} elements)")
-    print(f"annotated   {out / 'annotated.png'}  (element bounds{highlight})")
-    print(f"snapshot    {out / 'snapshot.zip'}  (reopen with: zelvik open {out / 'snapshot.zip'})")
-    print(f"page        {out / PAGE}  (open in a browser: {(out / PAGE).resolve().as_uri()})")
+    screenshot, elements, annotated, snapshot, page = (out / name for name in CAPTURE_FILES)
+    print(f"screenshot  {screenshot}  ({width}x{height})")
+    print(f"elements    {elements}  ({output.count_elements(shot.hierarchy)} elements)")
+    print(f"annotated   {annotated}  (element bounds{highlight})")
+    print(f"snapshot    {snapshot}  (reopen with: zelvik open {snapshot})")
+    print(f"page        {page}  (open in a browser: {page.resolve().as_uri()})")
 
 
 def inspect_report(shot: Capture, point: Tuple[int, int], full_xpath: bool = False) -> str:
